@@ -1,0 +1,10 @@
+# Shared part of the two MinGW-w64 toolchain files. The -posix thread model is
+# needed by GoogleTest (std::mutex).
+set(CMAKE_C_COMPILER ${VEMLO_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VEMLO_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VEMLO_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VEMLO_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,5 @@
+# Cross toolchain: 64-bit Windows (the same sources, for the fast test loop).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(VEMLO_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

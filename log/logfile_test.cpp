@@ -1,0 +1,160 @@
+// Log writers: file names, line format, weekday clean-up, detail gate, concurrent appenders.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+
+#include "log/log.h"
+#include "testing/testutil.h"
+
+namespace {
+
+const std::string kDir = "c:\\VemloLog";
+
+std::string Hex(DWORD v)
+{
+    char b[16];
+    wsprintfA(b, "%x", v);
+    return b;
+}
+
+std::string DayFile(const std::string& stem) { return kDir + "\\" + stem + vt::TodayStamp() + ".log"; }
+std::string Weekday() { return vt::TodayStamp().substr(8); }
+
+class LogFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vt::RemoveTree(kDir);
+        g_bLogDetail = 0;
+    }
+    void TearDown() override { g_bLogDetail = 0; }
+};
+
+TEST_F(LogFiles, FirstLineCreatesDirectoryAndFileThenAppends)
+{
+    WriteSetupLog("hello");
+    WriteSetupLog("");
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("setup")));
+    ASSERT_EQ(lines.size(), 2u);
+    std::string thread = Hex(GetCurrentThreadId());
+    std::regex head(R"(^\[(\d{4})-(\d\d)-(\d\d) \d\d:\d\d:\d\d\] )");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(lines[0], m, head)) << lines[0];
+    // The stamp of the line and the date in the file name come from one clock reading.
+    EXPECT_EQ(m[1].str() + m[2].str() + m[3].str(), vt::TodayStamp().substr(0, 8));
+    EXPECT_EQ(lines[0].substr(22), "[" + thread + "] hello");
+    EXPECT_EQ(lines[1].substr(22), "[" + thread + "] ");  // an empty message still makes a line
+    std::string raw = vt::ReadAll(DayFile("setup"));
+    EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+}
+
+TEST_F(LogFiles, NewDayFileDeletesSameWeekdayOfEarlierWeeksOnly)
+{
+    vt::MakeDirs(kDir);
+    std::string oldSame = kDir + "\\setup20000103" + Weekday() + ".log";
+    std::string otherDay = kDir + "\\setup200001030" + std::to_string((Weekday()[1] - '0' + 1) % 7) + ".log";
+    std::string otherWriter = kDir + "\\stp_UtlFile20000103" + Weekday() + ".log";
+    vt::WriteAll(oldSame, "old");
+    SetFileAttributesA(oldSame.c_str(), FILE_ATTRIBUTE_READONLY);
+    vt::WriteAll(otherDay, "other");
+    vt::WriteAll(otherWriter, "tag");
+
+    WriteSetupLog("first");
+    EXPECT_FALSE(vt::Exists(oldSame));
+    EXPECT_TRUE(vt::Exists(otherDay));
+    EXPECT_TRUE(vt::Exists(otherWriter));
+
+    // A file planted after the day's file exists survives the second line of the day.
+    vt::WriteAll(oldSame, "planted later");
+    WriteSetupLog("second");
+    EXPECT_TRUE(vt::Exists(oldSame));
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(DayFile("setup"))).size(), 2u);
+}
+
+TEST_F(LogFiles, ReadOnlyDayFileLosesTheLineQuietly)
+{
+    vt::MakeDirs(kDir);
+    vt::WriteAll(DayFile("setup"), "kept");
+    SetFileAttributesA(DayFile("setup").c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteSetupLog("lost");
+    SetFileAttributesA(DayFile("setup").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(vt::ReadAll(DayFile("setup")), "kept");
+}
+
+TEST_F(LogFiles, DetailGateTouchesNothingWhenOff)
+{
+    utl_WriteLog("UtlFile", "x", 1);
+    EXPECT_FALSE(vt::Exists(kDir));
+
+    g_bLogDetail = 1;
+    utl_WriteLog("UtlFile", "x", 1);
+    utl_WriteLog("UtlFile", "y", 0);
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("stp_UtlFile")));
+    ASSERT_EQ(lines.size(), 2u);
+    std::string thread = "[0x" + Hex(GetCurrentThreadId()) + "] ";
+    EXPECT_EQ(lines[0].substr(22), "[DTL] " + thread + "x");
+    EXPECT_EQ(lines[1].substr(22), thread + "y");
+}
+
+TEST_F(LogFiles, NamedLogHasPlainThreadText)
+{
+    utl_WriteNamedLog("IsCurUserAdmin", "Cannot open process token");
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("IsCurUserAdmin")));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(22), "[" + Hex(GetCurrentThreadId()) + "] Cannot open process token");
+}
+
+TEST_F(LogFiles, LongMessageIsWrittenWholeAndOverlongNamesAreDropped)
+{
+    std::string msg(5000, 'm');
+    msg += "end";
+    utl_WriteLog("UtlPack", msg.c_str(), 0);
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("stp_UtlPack")));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), 22 + 5 + Hex(GetCurrentThreadId()).size() + msg.size());
+
+    std::string tag(300, 't');
+    utl_WriteLog(tag.c_str(), "x", 0);  // the file name cannot be formed: the line is lost
+    utl_WriteLog(nullptr, "x", 0);
+    WriteSetupLog(nullptr);
+    EXPECT_EQ(vt::List(kDir).size(), 1u);
+}
+
+VEMLO_CHILD(append_lines)
+{
+    if (argc < 2) return 2;
+    int count = atoi(argv[1]);
+    for (int i = 0; i < count; ++i) {
+        char msg[64];
+        wsprintfA(msg, "%s line %d", argv[0], i);
+        WriteSetupLog(msg);
+    }
+    return 0;
+}
+
+TEST_F(LogFiles, TwoProcessesAppendingAtOnceLoseNoLine)
+{
+    const int kLines = 1000;
+    HANDLE a = vt::StartChild("append_lines", {"A", std::to_string(kLines)});
+    HANDLE b = vt::StartChild("append_lines", {"B", std::to_string(kLines)});
+    ASSERT_TRUE(a && b);
+    HANDLE both[2] = {a, b};
+    ASSERT_EQ(WaitForMultipleObjects(2, both, TRUE, 120000), WAIT_OBJECT_0);
+    CloseHandle(a);
+    CloseHandle(b);
+
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("setup")));
+    std::regex shape(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[[0-9a-f]+\] ([AB]) line (\d+)$)");
+    std::set<std::string> seen;
+    for (auto& l : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(l, m, shape)) << "torn line: " << l;
+        seen.insert(m[1].str() + m[2].str());
+    }
+    EXPECT_EQ(lines.size(), 2u * kLines);
+    EXPECT_EQ(seen.size(), 2u * kLines);
+}
+
+}  // namespace

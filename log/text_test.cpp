@@ -1,0 +1,39 @@
+// Bounded text helpers: the 259-character path rule and truncation without overrun.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log/log.h"
+
+TEST(Text, JoinPathFitsExactlyOrRefusesUntouched)
+{
+    char out[260];
+    std::string dir(200, 'd');
+    std::string name58(58, 'n');  // 200 + 1 + 58 = 259: the longest path
+    ASSERT_EQ(utl_JoinPath(out, sizeof out, dir.c_str(), name58.c_str()), 1);
+    EXPECT_EQ(std::string(out), dir + "\\" + name58);
+
+    memset(out, 'x', sizeof out);
+    std::string name59(59, 'n');
+    EXPECT_EQ(utl_JoinPath(out, sizeof out, dir.c_str(), name59.c_str()), 0);
+    EXPECT_EQ(out[0], 'x');
+    EXPECT_EQ(utl_JoinPath(out, sizeof out, nullptr, "a"), 0);
+}
+
+TEST(Text, FormatAndAppendTruncateInsideTheBuffer)
+{
+    char guard[12];
+    memset(guard, '#', sizeof guard);
+    EXPECT_EQ(utl_Format(guard, 8, "%s-%u", "abcdef", 42u), 7);
+    EXPECT_STREQ(guard, "abcdef-");
+    EXPECT_EQ(guard[8], '#');
+
+    char big[2000];
+    std::string huge(1500, 'h');
+    EXPECT_EQ(utl_Format(big, sizeof big, "%s", huge.c_str()), 1024);  // wsprintf's own cap
+
+    char buf[8] = "ab";
+    EXPECT_EQ(utl_Append(buf, sizeof buf, "cde"), 1);
+    EXPECT_EQ(utl_Append(buf, sizeof buf, "fghij"), 0);
+    EXPECT_STREQ(buf, "abcdefg");
+}

@@ -1,0 +1,152 @@
+// Test support: file helpers written with the standard library, and child processes.
+#include "testing/testutil.h"
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <algorithm>
+#include <cstring>
+
+namespace fs = std::filesystem;
+
+namespace vt {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    return (bool)out;
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& path)
+{
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return;
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(path, ec);
+}
+
+void MakeDirs(const std::string& path)
+{
+    std::error_code ec;
+    fs::create_directories(path, ec);
+}
+
+std::vector<std::string> List(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) { lines.push_back(text.substr(start)); break; }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string FreshDir(const std::string& name)
+{
+    std::string dir = "C:\\vtest\\" + name;
+    RemoveTree(dir);
+    MakeDirs(dir);
+    return dir;
+}
+
+std::string TodayStamp()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tm = *std::localtime(&now);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%Y%m%d", &tm);
+    char wd[4] = {'0', char('0' + tm.tm_wday), 0, 0};
+    return std::string(buf) + wd;
+}
+
+namespace {
+std::map<std::string, ChildFn>& Registry()
+{
+    static std::map<std::string, ChildFn> r;
+    return r;
+}
+
+std::string Quote(const std::string& a)
+{
+    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
+    std::string q = "\"";
+    for (char c : a) {
+        if (c == '"') q += '\\';
+        q += c;
+    }
+    return q + "\"";
+}
+}  // namespace
+
+ChildRegistrar::ChildRegistrar(const char* name, ChildFn fn) { Registry()[name] = fn; }
+
+bool DispatchChild(int argc, char** argv, int* exitCode)
+{
+    if (argc < 3 || std::strcmp(argv[1], "--vemlo-child") != 0) return false;
+    auto it = Registry().find(argv[2]);
+    *exitCode = it == Registry().end() ? 99 : it->second(argc - 3, argv + 3);
+    return true;
+}
+
+HANDLE StartChild(const std::string& name, const std::vector<std::string>& args)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string cmd = Quote(self) + " --vemlo-child " + name;
+    for (auto& a : args) cmd += " " + Quote(a);
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(self, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return NULL;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+int RunChild(const std::string& name, const std::vector<std::string>& args, DWORD timeoutMs)
+{
+    HANDLE p = StartChild(name, args);
+    if (!p) return -1;
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(p, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p, &code);
+    else TerminateProcess(p, 1);
+    CloseHandle(p);
+    return (int)code;
+}
+
+}  // namespace vt

@@ -1,0 +1,45 @@
+// Test support: file helpers that do not use the code under test, real child processes.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace vt {
+
+std::string ReadAll(const std::string& path);           // "" when missing
+bool WriteAll(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+bool IsDirectory(const std::string& path);
+void RemoveTree(const std::string& path);                // clears read-only bits; no error if missing
+void MakeDirs(const std::string& path);
+std::vector<std::string> List(const std::string& dir);   // names in dir, sorted, without . and ..
+std::vector<std::string> SplitLines(const std::string& text);  // on "\r\n"
+
+// A fresh, empty folder for one test: C:\vtest\<name>.
+std::string FreshDir(const std::string& name);
+
+// Local date stamp of log file names ("%04u%02u%02u%02u", weekday 0 = Sunday), from the C library.
+std::string TodayStamp();
+
+// Child routines: a test executable started with "--vemlo-child NAME args..." runs the routine
+// registered under NAME instead of the tests, and exits with its result.
+using ChildFn = int (*)(int argc, char** argv);
+struct ChildRegistrar {
+    ChildRegistrar(const char* name, ChildFn fn);
+};
+#define VEMLO_CHILD(name)                                                       \
+    static int VemloChild_##name(int argc, char** argv);                        \
+    static ::vt::ChildRegistrar vemloChildReg_##name(#name, &VemloChild_##name); \
+    static int VemloChild_##name(int argc, char** argv)
+
+// Starts this executable as child NAME with args; returns the process handle (caller closes)
+// or NULL.
+HANDLE StartChild(const std::string& name, const std::vector<std::string>& args);
+// Starts the child, waits for it and returns its exit code (or -1).
+int RunChild(const std::string& name, const std::vector<std::string>& args, DWORD timeoutMs = 120000);
+
+// Runs child routine NAME if argv asks for one; returns true and sets exitCode when it did.
+bool DispatchChild(int argc, char** argv, int* exitCode);
+
+}  // namespace vt
