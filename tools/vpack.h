@@ -1,0 +1,29 @@
+// vpack: the command table. Each vpack_*.cpp registers its commands with VPACK_COMMAND.
+#pragma once
+
+// A command gets the arguments after its name; it returns the exit status:
+// 0 success, 1 failure (one line "vpack: ..." on standard error), 2 wrong usage.
+using VpackRun = int (*)(int argc, char** argv);
+
+struct VpackCommand {
+    const char* name;
+    const char* usage;    // "vpack list PACKAGE [--offset N]"
+    const char* summary;  // one line for the help text
+    VpackRun run;
+};
+
+struct VpackRegistrar {
+    explicit VpackRegistrar(const VpackCommand& command);
+};
+
+#define VPACK_COMMAND(ident, name, usage, summary)                                         \
+    static int VpackRun_##ident(int argc, char** argv);                                    \
+    static VpackRegistrar vpackReg_##ident({name, usage, summary, &VpackRun_##ident});     \
+    static int VpackRun_##ident(int argc, char** argv)
+
+// Prints "usage: <usage>" of the named command on standard error and returns 2.
+int VpackUsage(const char* name);
+// Prints "vpack: <text>" on standard error and returns 1.
+int VpackFail(const char* text);
+// True when the arguments ask for help ("-h" or "--help" anywhere).
+bool VpackWantsHelp(int argc, char** argv);
