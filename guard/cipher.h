@@ -42,10 +42,10 @@ void Des3DecryptBlock(const unsigned char* in, unsigned char* out, const Des3Con
 // (out untouched) when outSize < P or n < 0.
 int DesEcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, const DesContext* ctx);
 int Des3EcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, const Des3Context* ctx);
-// Decrypt m bytes (a non-zero multiple of 8) into out, which must hold m bytes. Returns m minus
-// the value of the last deciphered byte (the padding is not otherwise checked), or -1 when m is
-// not acceptable or that byte exceeds m. Single DES accepts m up to (outSize & ~7) + 8, triple
-// DES only up to outSize.
+// Decrypt m bytes (a non-zero multiple of 8) into out. Returns m minus the value of the last
+// deciphered byte (the padding is not otherwise checked), or -1 when m is not acceptable, that
+// byte exceeds m, or the plaintext would not fit outSize: nothing is ever written past outSize.
+// Single DES accepts m up to (outSize & ~7) + 8, triple DES only up to outSize.
 int DesEcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, const DesContext* ctx);
 int Des3EcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, const Des3Context* ctx);
 
