@@ -1,0 +1,141 @@
+// Runtime utilities of the common module: run directory, file version, thread start, handle wait.
+#include <errno.h>
+#include <process.h>
+#include <string.h>
+
+#include "log/handles.h"
+#include "log/log.h"
+
+namespace {
+
+const char kCommonTag[] = "UtlCommon";
+
+// Writes "<prefix><text><more>" as an ordinary line under tag (cut to 1 KB if it must be).
+void LogFailure(const char* tag, const char* prefix, const char* text, const char* more = "")
+{
+    char line[1024] = "";
+    utl_Append(line, sizeof line, prefix);
+    utl_Append(line, sizeof line, text ? text : "");
+    utl_Append(line, sizeof line, more ? more : "");
+    utl_WriteLog(tag, line, 0);
+}
+
+void RunPathFailure(const char* text, const char* more = "")
+{
+    LogFailure(kCommonTag, "getCurRunPath: ", text, more);
+}
+
+// The last backslash of path walking whole characters of the system code page: in code page
+// 936 a trail byte can be 0x5C, and cutting there would leave half a character.
+char* LastBackslash(char* path)
+{
+    char* last = NULL;
+    for (char* p = path; *p; p = CharNextA(p))
+        if (*p == '\\') last = p;
+    return last;
+}
+
+// version.dll is not a KnownDLL: a static import would let a file of that name beside the
+// program be loaded in its place. So it is loaded at run time, from the system folder only.
+HMODULE LoadVersionLibrary()
+{
+    HMODULE module = LoadLibraryExA("version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // A system without the search flags (no KB2533623): the same file by its full path.
+    char dir[MAX_PATH], path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    if (n == 0 || n >= sizeof dir || !utl_JoinPath(path, sizeof path, dir, "version.dll")) return NULL;
+    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+typedef DWORD(WINAPI* GetSizeFn)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* GetInfoFn)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+}  // namespace
+
+int getCurRunPath(char* buffer, DWORD size, int keepSeparator)
+{
+    if (!buffer || size == 0) {
+        RunPathFailure("invalid paras.");
+        return 0;
+    }
+    memset(buffer, 0, size);
+    DWORD n = GetModuleFileNameA(NULL, buffer, size);
+    if (n == 0) {
+        char text[96];
+        utl_Format(text, sizeof text, "calling getModuleFileName failed with ErrNo %u.", GetLastError());
+        RunPathFailure(text);
+        return 0;
+    }
+    if (n >= size) {
+        buffer[size - 1] = '\0';
+        RunPathFailure("insufficient buffer -- ", buffer);
+        return 0;
+    }
+    char* slash = LastBackslash(buffer);
+    if (!slash) {
+        RunPathFailure("lack of separator -- ", buffer);
+        return 0;
+    }
+    slash[keepSeparator ? 1 : 0] = '\0';
+    return 1;
+}
+
+int getVer(const char* tag, const char* fileName, DWORD* versionMS, DWORD* versionLS)
+{
+    auto fail = [tag](const char* why) {
+        LogFailure(tag, "getVer:", why);
+        return 0;
+    };
+    ModuleHandle version(LoadVersionLibrary());
+    if (!version.Valid()) return fail("get-size failed.");
+    auto getSize = reinterpret_cast<GetSizeFn>(GetProcAddress(version.Get(), "GetFileVersionInfoSizeA"));
+    auto getInfo = reinterpret_cast<GetInfoFn>(GetProcAddress(version.Get(), "GetFileVersionInfoA"));
+    auto query = reinterpret_cast<QueryFn>(GetProcAddress(version.Get(), "VerQueryValueA"));
+    DWORD handle = 0, size = 0;
+    if (!getSize || !getInfo || !query || !fileName || !versionMS || !versionLS ||
+        (size = getSize(fileName, &handle)) == 0)
+        return fail("get-size failed.");
+
+    HeapBlock info(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    if (!info.Valid()) return fail("new-mem failed.");
+    if (!getInfo(fileName, 0, size, info.Get())) return fail("get version info failed.");
+    VS_FIXEDFILEINFO* fixed = NULL;
+    UINT fixedLen = 0;
+    if (!query(info.Get(), "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedLen) || !fixed ||
+        fixedLen < sizeof(VS_FIXEDFILEINFO))
+        return fail("qury-ver failed.");
+    *versionMS = fixed->dwFileVersionMS;
+    *versionLS = fixed->dwFileVersionLS;
+    return 1;
+}
+
+HANDLE utl_BeginThread(void* security, unsigned stackSize, UtlThreadRoutine start, void* arg,
+                       unsigned flags, unsigned* threadId, const char* text)
+{
+    char tag[32];
+    utl_Format(tag, sizeof tag, "Proc_%x_", GetCurrentProcessId());
+    unsigned id = 0;
+    uintptr_t thread = start ? _beginthreadex(security, stackSize, start, arg, flags, &id) : 0;
+    char more[160];
+    if (thread) {
+        if (threadId) *threadId = id;
+        utl_Format(more, sizeof more, " id-%x.", id);
+    } else {
+        int err = start ? errno : EINVAL;
+        utl_Format(more, sizeof more, " failed.%s", strerror(err));
+    }
+    LogFailure(tag, "", text, more);
+    return reinterpret_cast<HANDLE>(thread);
+}
+
+int utl_WaitForHandle(HANDLE handle, const char* tag, const char* text)
+{
+    DWORD result = WaitForSingleObject(handle, INFINITE);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return 1;
+    char more[48];
+    utl_Format(more, sizeof more, " mtx-waiting returned %u.", result);
+    LogFailure(tag, "", text, more);
+    return 0;
+}
