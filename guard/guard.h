@@ -28,7 +28,33 @@ int utl_EncryptPwd(char* text, int textSize, const char* password, int count);
 int utl_DecryptPwd(char* out, int* count, const char* text);
 
 // ---- Registry layer and text checks -----------------------------------------------------------
+// Keys are opened without a view flag: a 32-bit program on 64-bit Windows sees the 32-bit view,
+// where the 32-bit client writes. A null subkey is refused.
+
+// 1 with *value read (values shorter than 4 bytes are zero-extended, the type is not checked);
+// 0 with *value untouched when the key or value is missing or longer than 4 bytes.
+int utl_RegReadDword(HKEY root, const char* subkey, const char* name, DWORD* value);
+// 1 with the value's text (up to its first NUL) and a terminator in out; 0 with out untouched when
+// the key or value is missing, the value is longer than 260 bytes or its text does not fit size.
+int utl_RegReadString(HKEY root, const char* subkey, const char* name, char* out, DWORD size);
+// Create the subkey if needed and set a REG_DWORD / REG_SZ (terminator stored). 1 when written.
+int utl_RegWriteDword(HKEY root, const char* subkey, const char* name, DWORD value);
+int utl_RegWriteString(HKEY root, const char* subkey, const char* name, const char* text);
+// 1 when the value was deleted.
+int utl_RegDeleteValue(HKEY root, const char* subkey, const char* name);
+
+// Text checks (pure code).
+#include "guard/names.h"
 
 // ---- Uninstall-password lookup ----------------------------------------------------------------
+
+// Whether the setup must ask for the uninstall password of the installed client. Reads the
+// protection flag and the stored password (into password, at least 128 bytes) from the first
+// valid source: the VemloCustom pair, the VemloUninstallInfo pair (each restored from
+// %SystemRoot%\system32 when it does not verify), else the registry. 1 when the flag is set and
+// an uninstall entry of the client exists. Lines go to module's detail log.
+int IsUninstallPrompt(const char* module, char* password);
+// The same for the companion product (SOFTWARE\Vemlo\WBQ, WBQUninstall.ini in its folder).
+int IsWBQUninstallPrompt(const char* module, char* password);
 
 // ---- Password dialog --------------------------------------------------------------------------
