@@ -34,6 +34,19 @@ vemlo_wine_exec() {
     fi
 }
 
+# vemlo_wineserver BITS ARGS...: the wineserver tool for the prefix; a 32-bit prefix's server is
+# reached from inside the route, where its processes live.
+vemlo_wineserver() {
+    local bits="$1"; shift
+    if [[ "$bits" == 32 ]]; then
+        # shellcheck source=scripts/lib/win32.sh
+        source "$VEMLO_ROOT/scripts/lib/win32.sh"
+        vemlo_win32_run "$VEMLO_WINESERVER" "$@"
+    else
+        "$VEMLO_WINESERVER" "$@"
+    fi
+}
+
 # vemlo_wine_prefix BITS: makes the prefix on first use (under a lock: CTest may start several
 # programs at once). No window manager runs under Xvfb, so windows are made unmanaged: otherwise
 # every hidden window costs a 2 s wait.
@@ -47,7 +60,7 @@ vemlo_wine_prefix() {
             echo "winrun: creating Wine prefix $WINEPREFIX" >&2
             vemlo_wine_exec "$bits" wineboot --init >/dev/null 2>&1 || true
             vemlo_wine_exec "$bits" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-            "$VEMLO_WINESERVER" -w || true
+            vemlo_wineserver "$bits" -w || true
             [[ -f "$WINEPREFIX/system.reg" ]] || { echo "winrun: could not create $WINEPREFIX" >&2; exit 1; }
             touch "$WINEPREFIX/.vemlo-ready"
         fi
