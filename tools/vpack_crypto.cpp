@@ -1,0 +1,155 @@
+// vpack commands for the client's stored formats: the stored password, .vrf digest files, MD5.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "custom/custom.h"
+#include "guard/guard.h"
+#include "tools/vpack.h"
+
+namespace {
+
+const char* PwdMeaning(int code)
+{
+    switch (code) {
+    case PWD_NO_CONTEXT: return "the password key could not be prepared";
+    case PWD_TEXT_TOO_SMALL: return "the password is too long for a stored text";
+    case PWD_CIPHER_FAILED: return "enciphering failed";
+    case PWD_NO_MEMORY: return "out of memory or empty text";
+    case PWD_BAD_TEXT: return "the text is not valid Base64";
+    case PWD_BAD_DATA: return "the deciphered data does not fit or is malformed";
+    default: return "unknown failure";
+    }
+}
+
+const char* VrfMeaning(DWORD code)
+{
+    switch (code) {
+    case VRF_ERR_SIZE: return "the size of the settings file could not be read (missing?)";
+    case VRF_ERR_TOO_LARGE: return "the settings file is too large for its pair";
+    case VRF_ERR_OPEN: return "the settings file could not be opened or read";
+    case VRF_ERR_CREATE: return "the digest file could not be created";
+    case VRF_ERR_WRITE: return "writing the digest file failed";
+    case VRF_ERR_KEY: return "the digest key could not be built";
+    default: return "unknown failure";
+    }
+}
+
+int FailCode(long code, const char* meaning)
+{
+    char text[200];
+    std::snprintf(text, sizeof text, "%ld: %s", code, meaning);
+    return VpackFail(text);
+}
+
+// Named pairs hash the fixed icon block and allow 7820 bytes; the general pair neither.
+// Without --pair the settings file's own name decides (any other name: general).
+bool NamedPair(const char* ini, const char* pair, bool* named)
+{
+    if (pair) {
+        if (!std::strcmp(pair, "general")) *named = false;
+        else if (!std::strcmp(pair, "custom") || !std::strcmp(pair, "uninstall") || !std::strcmp(pair, "wbq"))
+            *named = true;
+        else return false;
+        return true;
+    }
+    const char* base = std::strrchr(ini, '\\');
+    const char* slash = std::strrchr(ini, '/');
+    if (slash && (!base || slash > base)) base = slash;
+    base = base ? base + 1 : ini;
+    *named = !_stricmp(base, "VemloCustom.ini") || !_stricmp(base, "VemloUninstallInfo.ini") ||
+             !_stricmp(base, "WBQUninstall.ini");
+    return true;
+}
+
+// INI VRF [--pair NAME]: true with the three filled in, false on wrong usage.
+bool DigestArgs(int argc, char** argv, const char** ini, const char** vrf, bool* named)
+{
+    const char* pair = nullptr;
+    const char* positional[2] = {};
+    int n = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pair")) {
+            if (++i >= argc) return false;
+            pair = argv[i];
+        } else if (n < 2) {
+            positional[n++] = argv[i];
+        } else {
+            return false;
+        }
+    }
+    if (n != 2) return false;
+    *ini = positional[0];
+    *vrf = positional[1];
+    return NamedPair(*ini, pair, named);
+}
+
+std::string HexOf(const unsigned char* p, size_t n)
+{
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02x", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+}  // namespace
+
+VPACK_COMMAND(EncryptPwd, "encrypt-pwd", "vpack encrypt-pwd PASSWORD",
+              "print the stored form (DES-ECB + Base64) of a password")
+{
+    if (argc != 1) return VpackUsage("encrypt-pwd");
+    int n = (int)std::strlen(argv[0]);
+    std::string text((size_t)n * 2 + 32, '\0');
+    int rc = utl_EncryptPwd(&text[0], (int)text.size(), argv[0], n);
+    if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
+    std::printf("%s\n", text.c_str());
+    return 0;
+}
+
+VPACK_COMMAND(DecryptPwd, "decrypt-pwd", "vpack decrypt-pwd TEXT", "print the password of a stored form")
+{
+    if (argc != 1) return VpackUsage("decrypt-pwd");
+    int capacity = (int)std::strlen(argv[0]) + 8;
+    std::string out((size_t)capacity, '\0');
+    int count = capacity;
+    int rc = utl_DecryptPwd(&out[0], &count, argv[0]);
+    if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
+    std::fwrite(out.data(), 1, (size_t)count, stdout);
+    std::printf("\n");
+    return 0;
+}
+
+VPACK_COMMAND(Sign, "sign", "vpack sign INI VRF [--pair custom|uninstall|wbq|general]",
+              "make the .vrf digest file of a settings file (pair from the file name by default)")
+{
+    const char *ini, *vrf;
+    bool named;
+    if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("sign");
+    DWORD code = 0;
+    if (!utl_MakeVrfFile(ini, vrf, named ? 1 : 0, &code)) return FailCode((long)code, VrfMeaning(code));
+    std::printf("signed %s -> %s (%s pair)\n", ini, vrf, named ? "named" : "general");
+    return 0;
+}
+
+VPACK_COMMAND(Verify, "verify", "vpack verify INI VRF [--pair custom|uninstall|wbq|general]",
+              "check a settings file against its .vrf digest file (exit 0 match, 1 not)")
+{
+    const char *ini, *vrf;
+    bool named;
+    if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("verify");
+    if (!utl_VerifyVrfFile(ini, vrf, named ? 1 : 0)) return VpackFail("digest does not match (or a file is missing)");
+    std::printf("match\n");
+    return 0;
+}
+
+VPACK_COMMAND(Md5, "md5", "vpack md5 FILE", "print the MD5 digest of a file in lower-case hex")
+{
+    if (argc != 1) return VpackUsage("md5");
+    unsigned char digest[16];
+    if (!utl_Md5File(digest, sizeof digest, argv[0])) return VpackFail("cannot read the file whole");
+    std::printf("%s\n", HexOf(digest, sizeof digest).c_str());
+    return 0;
+}
