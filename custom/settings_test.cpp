@@ -253,8 +253,16 @@ TEST(QueryFileVersion, FileWithoutVersionFailsAtTheFirstStage)
 
 // ---- utl_GetVersionCaption (final for a process: each case runs in a child) -------------------
 
-std::string SetIni() { return vt::BinDir() + "\\VemloCustomSet.ini"; }
-std::string SetVrf() { return vt::BinDir() + "\\VemloCustomSet.vrf"; }
+// The folder of this executable, where the caption looks for VemloCustomSet.ini.
+std::string RunDir()
+{
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string s = self;
+    return s.substr(0, s.find_last_of('\\'));
+}
+std::string SetIni() { return RunDir() + "\\VemloCustomSet.ini"; }
+std::string SetVrf() { return RunDir() + "\\VemloCustomSet.vrf"; }
 
 bool WriteVersion(const std::string& version)
 {

@@ -37,7 +37,10 @@ int RunVpack(const std::vector<std::string>& args, std::string* out)
     SECURITY_ATTRIBUTES sa{sizeof sa, NULL, TRUE};
     HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    std::string exe = vt::BinDir() + "\\vpack.exe";
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string exe = self;
+    exe = exe.substr(0, exe.find_last_of('\\')) + "\\vpack.exe";  // built beside this test
     std::string cmd = "\"" + exe + "\"";
     for (const std::string& a : args) cmd += " " + a;
     std::vector<char> line(cmd.begin(), cmd.end());
@@ -53,10 +56,12 @@ int RunVpack(const std::vector<std::string>& args, std::string* out)
     CloseHandle(file);
     if (!started) return -1;
     CloseHandle(pi.hThread);
-    int code = vt::WaitExit(pi.hProcess, 60000);
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    else TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hProcess);
     *out = vt::ReadAll(outPath);
-    return code;
+    return (int)code;
 }
 
 std::string LogPath() { return kLogDir + "\\stp_setup" + vt::TodayStamp() + ".log"; }
