@@ -5,17 +5,27 @@ function(vemlo_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wno-cast-function-type -Werror)
 endfunction()
 
-# vemlo_test(NAME source...): a GoogleTest executable run under Wine by CTest, one CTest test
-# per test case. Discovery runs when CTest starts, so the build itself needs no Wine.
+# vemlo_test(NAME source... [BOTH_LANGUAGES]): a GoogleTest executable run under Wine by CTest,
+# one CTest test per test case. Discovery runs when CTest starts, so the build itself needs no
+# Wine. BOTH_LANGUAGES runs every case a second time (prefix "zh.") with the Chinese system
+# language (2052, code page 936): scripts/winrun sets it up from VEMLO_LANG=zh.
 function(vemlo_test name)
   if(NOT VEMLO_TESTS)
     return()
   endif()
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(ARG "BOTH_LANGUAGES" "" "" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE vemlo vemlo_testing)
   vemlo_warnings(${name})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300)
+  if(ARG_BOTH_LANGUAGES)
+    gtest_discover_tests(${name}
+      TEST_PREFIX "zh."
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 120
+      PROPERTIES TIMEOUT 300 ENVIRONMENT VEMLO_LANG=zh)
+  endif()
 endfunction()

@@ -58,3 +58,17 @@ int IsUninstallPrompt(const char* module, char* password);
 int IsWBQUninstallPrompt(const char* module, char* password);
 
 // ---- Password dialog --------------------------------------------------------------------------
+
+extern int g_nWrongPwdCount;  // wrong passwords entered so far in this run; never reset
+
+enum PwdText { kPwdTxtCaption, kPwdTxtPrompt, kPwdTxtOk, kPwdTxtCancel, kPwdTxtRetry, kPwdTxtFinalCaption, kPwdTxtFinalText };
+const char* PwdDialogText(PwdText which, bool chinese);
+
+enum PwdOutcome { kPwdAccepted, kPwdRetry, kPwdFinal };
+// Enciphers the n typed bytes and compares the text with the stored one (exactly). A wrong
+// entry counts in *wrongCount; the third one is final.
+PwdOutcome PwdCheckEntry(const char* typed, int n, const char* stored, int* wrongCount);
+
+// Dialog procedure of dialog 134; posts the quit message whenever the dialog ends and sets
+// g_bExit on the right password.
+INT_PTR CALLBACK ChkPwdDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -17,6 +17,10 @@ int utl_Format(char* out, unsigned size, const char* fmt, ...);
 // else 0 with as much appended as fits (still NUL-terminated).
 int utl_Append(char* out, unsigned size, const char* src);
 
+// The last backslash of path, found walking characters of the system code page (a trail byte
+// 0x5C of a double-byte character is not a backslash); NULL when there is none.
+const char* utl_FindLastBackslash(const char* path);
+
 // ---- Log files -------------------------------------------------------------------------------
 
 // Non-zero switches detail lines of utl_WriteLog on. Only utl_LoadLogDetail sets it.

@@ -44,3 +44,12 @@ int utl_Append(char* out, unsigned size, const char* src)
     out[have + take] = '\0';
     return take == n ? 1 : 0;
 }
+
+const char* utl_FindLastBackslash(const char* path)
+{
+    if (!path) return NULL;
+    const char* last = NULL;
+    for (const char* p = path; *p; p = CharNextA(p))
+        if (*p == '\\') last = p;
+    return last;
+}

@@ -122,31 +122,52 @@ bool DispatchChild(int argc, char** argv, int* exitCode)
     return true;
 }
 
-HANDLE StartChild(const std::string& name, const std::vector<std::string>& args)
+HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, MAX_PATH);
-    std::string cmd = Quote(self) + " --vemlo-child " + name;
+    std::string cmd = Quote(exe);
     for (auto& a : args) cmd += " " + Quote(a);
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(self, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return NULL;
+    if (!CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return NULL;
     CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+HANDLE StartChild(const std::string& name, const std::vector<std::string>& args)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::vector<std::string> all{"--vemlo-child", name};
+    all.insert(all.end(), args.begin(), args.end());
+    return StartProgram(self, all);
+}
+
+int WaitExit(HANDLE p, DWORD timeoutMs)
+{
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(p, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p, &code);
+    else TerminateProcess(p, 1);
+    return (int)code;
+}
+
+std::string BinDir()
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string s = self;
+    return s.substr(0, s.find_last_of('\\'));
 }
 
 int RunChild(const std::string& name, const std::vector<std::string>& args, DWORD timeoutMs)
 {
     HANDLE p = StartChild(name, args);
     if (!p) return -1;
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(p, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p, &code);
-    else TerminateProcess(p, 1);
+    int code = WaitExit(p, timeoutMs);
     CloseHandle(p);
-    return (int)code;
+    return code;
 }
 
 }  // namespace vt

@@ -39,6 +39,13 @@ HANDLE StartChild(const std::string& name, const std::vector<std::string>& args)
 // Starts the child, waits for it and returns its exit code (or -1).
 int RunChild(const std::string& name, const std::vector<std::string>& args, DWORD timeoutMs = 120000);
 
+// Starts another program with a command line; returns the process handle (caller closes) or NULL.
+HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args);
+// Waits for a process and returns its exit code (-1 on time-out, after terminating it).
+int WaitExit(HANDLE process, DWORD timeoutMs);
+// The folder of the running test executable (the build's bin folder).
+std::string BinDir();
+
 // Runs child routine NAME if argv asks for one; returns true and sets exitCode when it did.
 bool DispatchChild(int argc, char** argv, int* exitCode);
 

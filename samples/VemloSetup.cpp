@@ -1,0 +1,95 @@
+// Sample inner installer of the demo payload: shows a window while it "installs" the files it
+// was shipped with into C:\VemloDemo, then ends by itself.
+#include <windows.h>
+
+#include "samples/common.h"
+
+namespace {
+
+const char kClass[] = "VemloSampleInstaller";
+const char kTarget[] = "C:\\VemloDemo";
+const char* const kPayload[] = {"readme.txt", "client.ini", "ulmApxSvr.exe"};
+const UINT_PTR kStepTimer = 1;
+
+int g_step = 0;
+DWORD g_stepMs = 400;
+char g_status[160] = "Preparing...";
+
+void InstallOne(const char* name)
+{
+    char from[MAX_PATH], to[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, from, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    char* slash = from + n;
+    while (slash > from && *slash != '\\') --slash;
+    if ((size_t)(slash - from) + 1 + lstrlenA(name) >= MAX_PATH) return;
+    lstrcpyA(slash + 1, name);
+    wsprintfA(to, "%s\\%s", kTarget, name);
+    CopyFileA(from, to, FALSE);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        SetTimer(window, kStepTimer, g_stepMs, NULL);
+        return 0;
+    case WM_TIMER:
+        if (g_step < (int)(sizeof kPayload / sizeof kPayload[0])) {
+            InstallOne(kPayload[g_step]);
+            wsprintfA(g_status, "Installing %s ...", kPayload[g_step]);
+            ++g_step;
+        } else {
+            KillTimer(window, kStepTimer);
+            DestroyWindow(window);
+        }
+        InvalidateRect(window, NULL, TRUE);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window, &ps);
+        RECT r;
+        GetClientRect(window, &r);
+        r.left += 16;
+        r.top += 16;
+        DrawTextA(dc, "Vemlo client setup", -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE);
+        r.top += 28;
+        DrawTextA(dc, g_status, -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
+    SampleNote("VemloSetup.note", "started");
+    g_stepMs = SampleDuration("VEMLO_SAMPLE_STEP_MS", 400);
+    CreateDirectoryA(kTarget, NULL);
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(NULL, IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    wc.lpszClassName = kClass;
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA(kClass, "Vemlo client setup", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 360, 140, NULL, NULL, instance, NULL);
+    if (!window) return 1;
+    ShowWindow(window, show);
+    UpdateWindow(window);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    SampleNote("VemloSetup.note", "ended");
+    return 0;
+}

@@ -1,0 +1,85 @@
+// Pre-flight checks of the stub: free space on C: and administrator rights.
+#include <windows.h>
+
+#include "log/handles.h"
+#include "log/log.h"
+#include "setup/setup.h"
+
+namespace {
+
+const char kAdminLog[] = "IsCurUserAdmin";
+const LONGLONG kMegabyte = 1048576;
+const LONGLONG kMinimumMegabytes = 50;
+
+typedef BOOL(WINAPI* GetDiskFreeSpaceExFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+}  // namespace
+
+LONGLONG GetFreeDiskSpace(const char* root)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    GetDiskFreeSpaceExFn ex =
+        kernel ? reinterpret_cast<GetDiskFreeSpaceExFn>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")) : NULL;
+    if (ex) {
+        ULARGE_INTEGER available, total, totalFree;
+        if (!ex(root, &available, &total, &totalFree)) return -1;
+        return (LONGLONG)available.QuadPart;
+    }
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) return -1;
+    return (LONGLONG)(DWORD)(sectorsPerCluster * bytesPerSector * freeClusters);
+}
+
+bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut)
+{
+    if (freeBytes < 0) {  // unknown: the setup goes on
+        if (megabytesOut) *megabytesOut = 0;
+        return true;
+    }
+    LONGLONG mb = freeBytes / kMegabyte;
+    if (megabytesOut) *megabytesOut = (int)(DWORD)(ULONGLONG)mb;
+    return mb >= kMinimumMegabytes;
+}
+
+int IsCurUserAdmin()
+{
+    HANDLE raw = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        utl_WriteNamedLog(kAdminLog, "Cannot open process token");
+        return 0;
+    }
+    KernelHandle token(raw);
+
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenGroups, NULL, 0, &size);
+    HeapBlock buffer(size ? HeapAlloc(GetProcessHeap(), 0, size) : NULL);
+    if (!buffer.Valid()) {
+        utl_WriteNamedLog(kAdminLog, "GetTokenInformation error with NULL!");
+        return 0;
+    }
+    if (!GetTokenInformation(token.Get(), TokenGroups, buffer.Get(), size, &size)) {
+        utl_WriteNamedLog(kAdminLog, "GetTokenInformation error");
+        return 0;
+    }
+
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = NULL;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                  0, 0, 0, &admins)) {
+        DWORD err = GetLastError();
+        char line[96];
+        utl_Format(line, sizeof line, "Cannot create SID for Administrators with Err:%u.", err);
+        utl_WriteNamedLog(kAdminLog, line);
+        return 0;
+    }
+    const TOKEN_GROUPS* groups = static_cast<const TOKEN_GROUPS*>(buffer.Get());
+    int result = 0;
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (EqualSid(groups->Groups[i].Sid, admins)) {
+            result = 1;
+            break;
+        }
+    }
+    FreeSid(admins);
+    return result;
+}

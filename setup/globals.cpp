@@ -1,0 +1,7 @@
+// The program-wide values of the setup driver, shared with the password guard.
+#include "setup/setup.h"
+
+HANDLE g_hInstanceEvent = NULL;
+int g_bExit = 0;
+char g_szUninstallPass[128];
+char g_szWorkDir[MAX_PATH];

@@ -1,0 +1,77 @@
+// Setup driver: entry point and pre-flight checks, unpack-and-run sequence, process probe.
+#pragma once
+#include <windows.h>
+#include <tlhelp32.h>
+
+// ---- Program-wide values ----------------------------------------------------------------------
+
+extern HANDLE g_hInstanceEvent;    // the single-instance event, NULL when none
+extern int g_bExit;                // set by the password dialog on the right password
+extern char g_szUninstallPass[128];  // the stored password text, filled by IsUninstallPrompt
+extern char g_szWorkDir[MAX_PATH];   // the work directory of the unpack-and-run sequence
+
+// ---- Process presence probe -------------------------------------------------------------------
+
+enum { kProcRunning = 0, kProcNotFound = 1, kProcListUnreadable = 2 };
+
+// 0 when a process whose image name equals name (any letter case) runs, 1 when none does,
+// 2 when the process list could not be read (logged under tag).
+int chkProcExist(const char* tag, const char* name);
+// Like chkProcExist, but passes over process id 0, strips any directory from the listed image
+// name, and reports failures through LogProcEnumError.
+int procEnumRequest(const char* tag, const char* name);
+// "procEnumRequest from <tag>: Err1 = .., Err2 = .., ProcId = .." under "utlProc"; a detail
+// line for process ids 0 and 4.
+void LogProcEnumError(const char* tag, DWORD procId, DWORD err1, DWORD err2);
+
+// Owns one tool-help snapshot; passes over entries whose process id is 0.
+class SnapshotHolder {
+public:
+    SnapshotHolder(DWORD flags, DWORD processId);
+    ~SnapshotHolder();
+    SnapshotHolder(const SnapshotHolder&) = delete;
+    SnapshotHolder& operator=(const SnapshotHolder&) = delete;
+    bool Retake(DWORD flags, DWORD processId);
+    BOOL First(PROCESSENTRY32* entry);
+    BOOL Next(PROCESSENTRY32* entry);
+    void Close();
+    HANDLE Handle() const { return snapshot_; }
+private:
+    HANDLE snapshot_;
+};
+
+// ---- Pre-flight checks ------------------------------------------------------------------------
+
+// Free bytes of root ("C:") available to the caller, or -1 when they cannot be determined.
+LONGLONG GetFreeDiskSpace(const char* root);
+// 1 when the process token holds the built-in Administrators group.
+int IsCurUserAdmin();
+// The free-space rule: at least 50 MB, or unknown (-1). megabytesOut gets the logged figure.
+bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);
+
+// The messages of the stub, in the language of the system.
+enum SetupMessage { kMsgPreviousInstance, kMsgNoAdmin, kMsgTooLittleSpace, kMsgUpdaterBusy };
+bool IsChineseSystem();
+const char* SetupCaption(bool chinese);
+const char* SetupMessageText(SetupMessage which, bool chinese);
+
+// ---- Start-up and unpack-and-run --------------------------------------------------------------
+
+// Rounds and intervals of the waits for the started programs; tests shorten them.
+struct SetupWaits {
+    DWORD afterCompanionStartMs;  // 300
+    DWORD companionRounds;        // 600
+    DWORD companionIntervalMs;    // 500
+    DWORD appearRounds;           // 600
+    DWORD appearIntervalMs;       // 50
+    DWORD runningIntervalMs;      // 500
+};
+extern const SetupWaits kProductWaits;
+
+// The whole run of the stub (WinMain's body); returns the exit code, 0 on every road.
+int SetupMain(HINSTANCE instance);
+
+// Unpacks the package appended to this executable and runs the companion and the installer.
+// true on success; false with *error set (351, 352, 355, 356 or the package reader's number).
+bool UnpackAndSetup(DWORD* error);
+bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits);

@@ -1,0 +1,84 @@
+// Test support: the desktop watcher.
+#include "testing/watcher.h"
+
+#include <algorithm>
+
+namespace vt {
+
+std::string WindowText(HWND window)
+{
+    // InternalGetWindowText never sends a message, so it cannot hang on a window whose thread
+    // is not pumping (GetWindowText would send WM_GETTEXT to a window of our own process).
+    wchar_t wide[1024] = L"";
+    InternalGetWindowText(window, wide, 1024);
+    char buf[2048] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, NULL, NULL);
+    return buf;
+}
+
+Watcher::Watcher(std::function<bool(HWND)> handler) : handler_(std::move(handler))
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+Watcher::~Watcher()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<SeenWindow> Watcher::Seen()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
+bool Watcher::WaitFor(size_t n, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (seen_.size() >= n) return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+void Watcher::PressOk(HWND box)
+{
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok) PostMessageA(ok, BM_CLICK, 0, 0);
+    else PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+void Watcher::Run()
+{
+    while (!stop_) {
+        std::vector<HWND> found;
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                char cls[32] = "";
+                GetClassNameA(w, cls, sizeof cls);
+                if (lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(w))
+                    reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        for (HWND w : found) {
+            if (std::find(handled_.begin(), handled_.end(), w) != handled_.end()) continue;
+            Sleep(100);  // let the window finish setting its texts
+            SeenWindow seen{WindowText(w), WindowText(GetDlgItem(w, 0xFFFF))};
+            bool done = handler_ ? handler_(w) : (PressOk(w), true);
+            if (done) {
+                handled_.push_back(w);
+                std::lock_guard<std::mutex> lock(mutex_);
+                seen_.push_back(seen);
+            }
+        }
+        Sleep(50);
+    }
+}
+
+}  // namespace vt
