@@ -50,7 +50,7 @@ DWORD LoadVersionApi(VersionApi* api)
         UINT n = GetSystemDirectoryA(system, sizeof system);
         if (n == 0 || n >= sizeof system || !utl_JoinPath(path, sizeof path, system, "version.dll"))
             return ERROR_PATH_NOT_FOUND;
-        api->dll.Reset(LoadLibraryA(path));
+        api->dll.Reset(LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH));
     }
     if (!api->dll.Valid()) {
         DWORD err = GetLastError();
