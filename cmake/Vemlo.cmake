@@ -5,6 +5,12 @@ function(vemlo_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wno-cast-function-type -Werror)
 endfunction()
 
+# Product code throws nothing and asks no type information: without unwind tables and the
+# personality routine, the C++ runtime's exception machinery stays out of the stub.
+function(vemlo_product target)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+endfunction()
+
 # vemlo_test(NAME source... [BOTH_LANGUAGES]): a GoogleTest executable run under Wine by CTest,
 # one CTest test per test case. Discovery runs when CTest starts, so the build itself needs no
 # Wine. BOTH_LANGUAGES runs every case a second time (prefix "zh.") with the Chinese system
