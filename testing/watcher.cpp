@@ -53,19 +53,22 @@ void Watcher::PressOk(HWND box)
     else PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
+// A named CALLBACK function, not a lambda: on i686 a lambda does not convert to the stdcall
+// WNDENUMPROC.
+static BOOL CALLBACK CollectDialog(HWND w, LPARAM p)
+{
+    char cls[32] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(w))
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+}
+
 void Watcher::Run()
 {
     while (!stop_) {
         std::vector<HWND> found;
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                char cls[32] = "";
-                GetClassNameA(w, cls, sizeof cls);
-                if (lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(w))
-                    reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
+        EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
         for (HWND w : found) {
             if (std::find(handled_.begin(), handled_.end(), w) != handled_.end()) continue;
             Sleep(100);  // let the window finish setting its texts
