@@ -35,3 +35,74 @@ HANDLE utl_NewOrOpenFileForWrite(const char* path);
 // Clears the read-only attribute: 0 done (or not read-only), 1101 null path, 1001 no such
 // file, 1014 attributes unreadable, 1015 attributes not writable.
 DWORD utl_ClearReadOnly(const char* path);
+
+// ---- Package format, reader and writer -------------------------------------------------------
+// A package: the mixed 17-byte magic, then records of N (4 plain bytes, little-endian), D (4
+// plain bytes), N mixed name bytes and D mixed content bytes. Mixing negates every byte.
+
+// The package magic and the end record's name, unterminated in a package.
+extern const char kPackageMagic[];      // "^-=Vemlo=-^ Reed "
+const DWORD kPackageMagicLen = 17;
+extern const char kPackageEndName[];    // "^Vemlo_end^"
+const DWORD kPackageEndNameLen = 11;
+const DWORD kPackageMaxNameLen = 64;
+const DWORD kPackagePiece = 4096;
+
+// Mixes (or unmixes: the transform is its own inverse) len bytes in place. Returns len.
+DWORD MixBytes(BYTE* buffer, DWORD len);
+// Mixes buffer in place, then writes it at the file's position. Non-zero when all len bytes
+// were written; buffer holds mixed bytes afterwards either way.
+int MixAndWrite(HANDLE file, BYTE* buffer, DWORD len);
+// Reads len bytes at the file's position and unmixes them. 1 on success; 0 when the read
+// fails or comes up short, with buffer not unmixed.
+int ReadAndUnmix(HANDLE file, BYTE* buffer, DWORD len);
+
+// 1 when a record name (len bytes, not terminated) stays inside the destination folder once
+// joined to it: no NUL or control bytes, no drive, colon or device name, no leading separator,
+// no empty, "." or ".." component, no component ending in a dot or blank, none of <>"|?*.
+// Separators count only at character starts: isLeadByte tells the double-byte lead bytes of
+// the code page the name will be opened in (null: a single-byte code page). Pure.
+int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE));
+
+// One record as the package walker hands it to its visitor.
+struct PackRecord {
+    DWORD index;       // 1 for the first record
+    DWORD nameLen;     // N
+    DWORD dataLen;     // D
+    const char* name;  // N bytes, NUL-terminated after them
+    int isEnd;         // the end record: no content follows, the walk stops after begin
+};
+
+// What the walker does with each record. begin runs once the name is read and found safe (for
+// the end record too); it returns 0 to go on or an error number. piece gets the unmixed content
+// in order (D bytes in all), returns 0 or an error number; finish runs after the last piece.
+// A null callback does nothing.
+struct PackVisitor {
+    DWORD (*begin)(void* ctx, const PackRecord* record);
+    DWORD (*piece)(void* ctx, const BYTE* data, DWORD len);
+    void (*finish)(void* ctx);
+    void* ctx;
+    DWORD dstLen;  // length of the destination folder (0 when nothing is written)
+    int trace;     // non-zero: the unpack trace lines go to the log under "UtlFile"
+};
+
+// Walks the package that lies in the file srcAbsFile from dwOffset to its end, checking every
+// length against the package and handing each record to visitor. 1 when the walk reached the
+// package end or its end record; 0 with *error set (155, 156, 159-166, or what a callback
+// returned). The source is open only during the call.
+int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* visitor,
+                    DWORD* error);
+
+// Unpacks the package in pszSrcPath\pszSrcFile, starting at dwOffset, into the existing folder
+// pszDstPath. 1 on success (*error untouched); 0 with the error number in *error (150-166).
+// Files unpacked before a failure stay. Trace and error lines go to the log under "UtlFile".
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* error, DWORD dwOffset);
+
+// Adds pszSrcPath\pszSrcFile as one record to the package pszDstPath\pszDstFile: a new package
+// (header first, any old file replaced) when bAdd is 0, appended to an existing one otherwise.
+// 1 on success, *error then holds the last-error code of the final read; 0 with the error
+// number (150-157, 166 when the source did not yield exactly the size it had when measured),
+// the package cut back to its length before the call.
+int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                 const char* pszDstFile, DWORD* error, int bAdd);

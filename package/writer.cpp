@@ -1,0 +1,170 @@
+// The package writer: adds one file as a record to a new or an existing package.
+#include "package/writer.h"
+
+#include <string.h>
+
+#include "log/handles.h"
+#include "log/log.h"
+#include "package/package.h"
+
+DWORD PackCopyContent(HANDLE src, HANDLE pkg, DWORD size, BYTE* buf, DWORD bufSize,
+                      DWORD* readError, DWORD* writeError)
+{
+    DWORD copied = 0, got = 0;
+    while (copied < size) {
+        DWORD want = size - copied < bufSize ? size - copied : bufSize;
+        if (!ReadFile(src, buf, want, &got, NULL) || got == 0) {
+            // Failed, or the source ended early: the record would be shorter than its D.
+            *readError = GetLastError();
+            return 166;
+        }
+        if (!MixAndWrite(pkg, buf, got)) {
+            *writeError = GetLastError();
+            return 157;
+        }
+        copied += got;
+    }
+    // D came from the size query before the copy; a source that has grown since is not what
+    // was measured, so it is refused as well.
+    BOOL ok = ReadFile(src, buf, 1, &got, NULL);
+    *readError = GetLastError();
+    return (ok && got == 0) ? 0 : 166;
+}
+
+namespace {
+
+const char kModule[] = "UtlPack";
+const char kPrefix[] = "utl_FilePack: ";
+
+void Trace(const char* fmt, const char* s, DWORD a = 0, DWORD b = 0)
+{
+    char line[1024];
+    int n = utl_Format(line, sizeof line, "%s", kPrefix);
+    utl_Format(line + n, sizeof line - n, fmt, s, a, b);
+    utl_WriteLog(kModule, line, 0);
+}
+
+void TraceCode(const char* text, DWORD code)
+{
+    char line[256];
+    utl_Format(line, sizeof line, "%s%s%d", kPrefix, text, code);
+    utl_WriteLog(kModule, line, 0);
+}
+
+int WriteLength(HANDLE file, DWORD value)
+{
+    BYTE raw[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
+    DWORD written = 0;
+    return WriteFile(file, raw, sizeof raw, &written, NULL) && written == sizeof raw;
+}
+
+// The open package of one call: on failure it is cut back to the length it had when opened.
+struct PackageFile {
+    FileHandle file;
+    LARGE_INTEGER start;
+    bool keep = false;
+    ~PackageFile()
+    {
+        if (keep || !file.Valid()) return;
+        if (SetFilePointerEx(file.Get(), start, NULL, FILE_BEGIN)) SetEndOfFile(file.Get());
+    }
+};
+
+}  // namespace
+
+int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                 const char* pszDstFile, DWORD* error, int bAdd)
+{
+    if (!error) return 0;
+    if (!pszSrcPath || !pszSrcFile || !pszDstPath || !pszDstFile) return (*error = 150), 0;
+    {
+        char line[1024];
+        utl_Format(line, sizeof line, "%spszSrcPath = %s pszSrcFile = %s pszDstPath = %s pszDstFile = %s",
+                   kPrefix, pszSrcPath, pszSrcFile, pszDstPath, pszDstFile);
+        utl_WriteLog(kModule, line, 0);
+    }
+    char srcAbsFile[MAX_PATH], dstAbsFile[MAX_PATH];
+    if (strlen(pszSrcPath) + strlen(pszSrcFile) >= MAX_PATH ||
+        strlen(pszDstPath) + strlen(pszDstFile) >= MAX_PATH ||
+        !utl_JoinPath(srcAbsFile, sizeof srcAbsFile, pszSrcPath, pszSrcFile) ||
+        !utl_JoinPath(dstAbsFile, sizeof dstAbsFile, pszDstPath, pszDstFile))
+        return (*error = 151), 0;
+    {
+        char line[1024];
+        utl_Format(line, sizeof line, "%sszSrcAbsFile = %s szDstAbsFile = %s", kPrefix, srcAbsFile,
+                   dstAbsFile);
+        utl_WriteLog("UtlFile", line, 0);
+    }
+    if (!utl_FileExists(srcAbsFile)) return (*error = 152), 0;
+    if (utl_FileExists(dstAbsFile)) {
+        if (!bAdd && !utl_DeleteFile(dstAbsFile)) return (*error = 154), 0;
+    } else if (bAdd) {
+        return (*error = 153), 0;
+    }
+
+    DWORD sizeHigh = 0, sizeLow = 0;
+    int sized = utl_GetFileSize(srcAbsFile, &sizeHigh, &sizeLow);
+    Trace("%s dwSizeHigh = %d dwSizeLow = %d", srcAbsFile, sizeHigh, sizeLow);
+    if (!sized || sizeHigh != 0) return (*error = 155), 0;
+    const DWORD dataLen = sizeLow;
+
+    FileHandle src(utl_OpenFileForRead(srcAbsFile));
+    if (!src.Valid()) {
+        TraceCode("utl_OpenFileForRead failed with err ", GetLastError());
+        return (*error = 156), 0;
+    }
+    PackageFile pkg;
+    pkg.file.Reset(utl_NewOrOpenFileForWrite(dstAbsFile));
+    if (!pkg.file.Valid()) {
+        TraceCode("utl_NewOrOpenFileForWrite failed with err ", GetLastError());
+        return (*error = 156), 0;
+    }
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(pkg.file.Get(), zero, &pkg.start, FILE_END)) {
+        pkg.keep = true;  // position unknown: nothing written, nothing to cut
+        return (*error = 157), 0;
+    }
+
+    BYTE buffer[kPackagePiece];
+    if (!bAdd) {
+        Trace("%s !bAdd.", srcAbsFile);
+        memcpy(buffer, kPackageMagic, kPackageMagicLen);  // mixed in place: never the constant
+        if (!MixAndWrite(pkg.file.Get(), buffer, kPackageMagicLen)) return (*error = 157), 0;
+    }
+    const DWORD nameLen = (DWORD)strlen(pszSrcFile);  // < 260 after the length check
+    Trace("%s dwLenSrcFile = %d sizeof(DWORD) = %d", srcAbsFile, nameLen, (DWORD)sizeof(DWORD));
+    if (!WriteLength(pkg.file.Get(), nameLen)) {
+        TraceCode("WriteFile 1 failed with err ", GetLastError());
+        return (*error = 157), 0;
+    }
+    Trace("%s dwSizeLow = %d sizeof(DWORD) = %d", srcAbsFile, dataLen, (DWORD)sizeof(DWORD));
+    if (!WriteLength(pkg.file.Get(), dataLen)) {
+        TraceCode("WriteFile 2 failed with err ", GetLastError());
+        return (*error = 157), 0;
+    }
+    memcpy(buffer, pszSrcFile, nameLen);
+    if (!MixAndWrite(pkg.file.Get(), buffer, nameLen)) {
+        TraceCode("MixAndWrite 1 failed with err ", GetLastError());
+        return (*error = 157), 0;
+    }
+
+    DWORD readError = 0, writeError = 0;
+    DWORD code = PackCopyContent(src.Get(), pkg.file.Get(), dataLen, buffer, sizeof buffer, &readError,
+                                 &writeError);
+    if (code == 157) {
+        TraceCode("MixAndWrite 2 failed with err ", writeError);
+        return (*error = 157), 0;
+    }
+    if (code != 0) {
+        char line[256];
+        utl_Format(line, sizeof line, "%ssource does not hold dwSizeLow = %d bytes, err %d", kPrefix,
+                   dataLen, readError);
+        utl_WriteLog(kModule, line, 0);
+        return (*error = code), 0;
+    }
+    TraceCode("ReadFile failed with err ", readError);
+    pkg.keep = true;
+    *error = readError;
+    return 1;
+}
