@@ -71,6 +71,12 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
 {
     if (!stem || !message) return;
     if (!utl_DirExists(kLogDir)) CreateDirectoryA(kLogDir, NULL);
+    // A log folder that is a junction or symbolic link is not followed: an elevated setup would
+    // otherwise create and delete files wherever a standard user pointed it.
+    DWORD dirAttrs = GetFileAttributesA(kLogDir);
+    if (dirAttrs == INVALID_FILE_ATTRIBUTES || !(dirAttrs & FILE_ATTRIBUTE_DIRECTORY) ||
+        (dirAttrs & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
 
     SYSTEMTIME st;
     GetLocalTime(&st);  // one reading gives both the file name and the time stamp

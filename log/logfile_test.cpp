@@ -122,6 +122,18 @@ TEST_F(LogFiles, LongMessageIsWrittenWholeAndOverlongNamesAreDropped)
     EXPECT_EQ(vt::List(kDir).size(), 1u);
 }
 
+TEST_F(LogFiles, LinkedLogFolderIsNotFollowed)
+{
+    std::string target = vt::FreshDir("logtarget");
+    if (!vt::MakeFolderLink(kDir, target)) GTEST_SKIP() << "no folder links here";
+    WriteSetupLog("redirected?");
+    utl_WriteLog("UtlFile", "redirected?", 0);
+    utl_WriteNamedLog("IsCurUserAdmin", "redirected?");
+    EXPECT_TRUE(vt::List(target).empty());
+    vt::RemoveFolderLink(kDir);
+    EXPECT_FALSE(vt::Exists(kDir));
+}
+
 VEMLO_CHILD(append_lines)
 {
     if (argc < 2) return 2;

@@ -75,8 +75,7 @@ void utl_DeleteSubDirTrees(const char* dir)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             // A junction or directory link: remove the link itself. Descending into it would
             // delete whatever it points at, anywhere on the machine.
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            RemoveDirectoryA(path);
+            if (!RemoveDirectoryA(path)) DeleteFileA(path);  // some file systems unlink links as files
             continue;
         }
         utl_DeleteDirTree(path);

@@ -39,6 +39,11 @@ bool IsDirectory(const std::string& path)
 
 void RemoveTree(const std::string& path)
 {
+    DWORD attrs = GetFileAttributesA(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveFolderLink(path);  // never descend through a link
+        return;
+    }
     std::error_code ec;
     if (!fs::exists(path, ec)) return;
     for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
@@ -81,6 +86,47 @@ std::string FreshDir(const std::string& name)
     RemoveTree(dir);
     MakeDirs(dir);
     return dir;
+}
+
+namespace {
+// The Unix path of a Windows path under Wine; "" elsewhere.
+std::string UnixPath(const std::string& p)
+{
+    typedef char*(CDECL * UnixNameFn)(LPCWSTR);
+    UnixNameFn unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return "";
+    std::wstring w(p.begin(), p.end());
+    char* u = unixName(w.c_str());
+    std::string r = u ? u : "";
+    if (u) HeapFree(GetProcessHeap(), 0, u);
+    return r;
+}
+}  // namespace
+
+void RemoveFolderLink(const std::string& link)
+{
+    if (RemoveDirectoryA(link.c_str()) || DeleteFileA(link.c_str())) return;
+    std::string l = UnixPath(link);
+    if (l.empty()) return;
+    HANDLE p = StartProgram("Z:\\bin\\rm", {"-f", l});
+    if (p) CloseHandle(p);
+    for (int i = 0; i < 100 && GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+}
+
+bool MakeFolderLink(const std::string& link, const std::string& target)
+{
+    std::string t = UnixPath(target), l = UnixPath(link);
+    if (t.empty() || l.empty()) return false;
+    // Wine starts Unix programs too, but gives no process handle for them: look for the link.
+    HANDLE p = StartProgram("Z:\\bin\\ln", {"-sfn", t, l});
+    if (p) CloseHandle(p);
+    for (int i = 0; i < 100; ++i) {
+        DWORD a = GetFileAttributesA(link.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+        Sleep(50);
+    }
+    return false;
 }
 
 std::string TodayStamp()

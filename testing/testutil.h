@@ -19,6 +19,13 @@ std::vector<std::string> SplitLines(const std::string& text);  // on "\r\n"
 // A fresh, empty folder for one test: C:\vtest\<name>.
 std::string FreshDir(const std::string& name);
 
+// Makes link (a Windows path) a symbolic link to the folder target, the way Wine shows a
+// reparse point: a Unix symbolic link made by the system's ln. false where that is not possible
+// (not under Wine).
+bool MakeFolderLink(const std::string& link, const std::string& target);
+// Removes a folder link made by MakeFolderLink (or by Windows), never what it points to.
+void RemoveFolderLink(const std::string& link);
+
 // Local date stamp of log file names ("%04u%02u%02u%02u", weekday 0 = Sunday), from the C library.
 std::string TodayStamp();
 
