@@ -106,12 +106,22 @@ std::string UnixPath(const std::string& p)
 
 void RemoveFolderLink(const std::string& link)
 {
-    if (RemoveDirectoryA(link.c_str()) || DeleteFileA(link.c_str())) return;
     std::string l = UnixPath(link);
-    if (l.empty()) return;
+    if (l.empty()) {
+        RemoveDirectoryA(link.c_str());
+        return;
+    }
+    // Under Wine, Windows calls on a Unix link reach its target (RemoveDirectory removes the
+    // target folder when it is empty), so the link goes with the system's rm.
     HANDLE p = StartProgram("Z:\\bin\\rm", {"-f", l});
     if (p) CloseHandle(p);
-    for (int i = 0; i < 100 && GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    for (int i = 0; i < 100; ++i) {
+        WIN32_FIND_DATAA fd;
+        HANDLE f = FindFirstFileA(link.c_str(), &fd);
+        if (f == INVALID_HANDLE_VALUE) break;
+        FindClose(f);
+        Sleep(20);
+    }
 }
 
 bool MakeFolderLink(const std::string& link, const std::string& target)
