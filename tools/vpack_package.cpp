@@ -1,0 +1,193 @@
+// vpack's package commands: create, append, list and extract, all through the library's own
+// package writer and reader (list walks the records with the reader's checks, writing nothing).
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/package.h"
+#include "tools/vpack.h"
+
+namespace {
+
+// What each package error number means, for the one error line of a failed command.
+const char* ErrorText(DWORD code)
+{
+    switch (code) {
+    case 150: return "a path argument is missing";
+    case 151: return "a path is 260 characters or longer";
+    case 152: return "the source file does not exist";
+    case 153: return "the package to append to does not exist";
+    case 154: return "the existing package cannot be deleted";
+    case 155: return "the file size cannot be read, is 4 GiB or more, or is not above the offset";
+    case 156: return "a file cannot be opened";
+    case 157: return "a write failed";
+    case 158: return "the destination folder does not exist";
+    case 159: return "fewer than 17 bytes follow the offset";
+    case 160: return "the header is not the package magic";
+    case 161: return "a name length cannot be read, is above 64, or is too long for the destination";
+    case 162: return "a data length cannot be read in full";
+    case 163: return "a record ends beyond the package";
+    case 164: return "a name cannot be read in full";
+    case 165: return "a destination file cannot be created, or its name would leave the destination folder";
+    case 166: return "a content piece cannot be read in full, or the source changed size while packed";
+    default: return "unknown error";
+    }
+}
+
+int FailWith(DWORD code, const std::string& what = "")
+{
+    std::string line = "error " + std::to_string(code) + ": " + ErrorText(code);
+    if (!what.empty()) line += " (" + what + ")";
+    return VpackFail(line.c_str());
+}
+
+// Splits a path at its last separator, stepping over double-byte characters whose trail byte
+// is 0x5C. "a.txt" gives "." and "a.txt"; "C:\x" gives "C:" and "x"; "\x" gives "" and "x".
+bool SplitPath(const std::string& path, std::string* dir, std::string* name)
+{
+    size_t cut = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (c == '\\' || c == '/') cut = i;
+    }
+    if (cut == std::string::npos) {
+        size_t colon = path.size() >= 2 && path[1] == ':' ? 1 : std::string::npos;
+        *dir = colon == std::string::npos ? "." : path.substr(0, 2) + ".";
+        *name = colon == std::string::npos ? path : path.substr(2);
+    } else {
+        *dir = path.substr(0, cut);
+        *name = path.substr(cut + 1);
+    }
+    return !name->empty();
+}
+
+bool ParseOffset(const char* text, DWORD* out)
+{
+    if (!text || !*text || *text == '-') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text, &end, 0);
+    if (errno || *end || v > 0xFFFFFFFFull) return false;
+    *out = static_cast<DWORD>(v);
+    return true;
+}
+
+// Options shared by list and extract: positional arguments, --offset N, -v.
+struct Args {
+    std::vector<std::string> pos;
+    DWORD offset = 0;
+    bool verbose = false;
+};
+
+bool ParseArgs(int argc, char** argv, bool allowVerbose, Args* a)
+{
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--offset") == 0) {
+            if (i + 1 >= argc || !ParseOffset(argv[++i], &a->offset)) return false;
+        } else if (allowVerbose && std::strcmp(argv[i], "-v") == 0) {
+            a->verbose = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return false;
+        } else {
+            a->pos.push_back(argv[i]);
+        }
+    }
+    return true;
+}
+
+// Adds the files to the package in the given order; the first one starts a new package when
+// fresh is set.
+int PackFiles(const char* command, int argc, char** argv, bool fresh)
+{
+    if (argc < 2) return VpackUsage(command);
+    std::string pkgDir, pkgName;
+    if (!SplitPath(argv[0], &pkgDir, &pkgName)) return VpackUsage(command);
+    for (int i = 1; i < argc; ++i) {
+        std::string dir, name;
+        if (!SplitPath(argv[i], &dir, &name)) return VpackUsage(command);
+        DWORD err = 0;
+        int add = fresh && i == 1 ? 0 : 1;
+        if (!utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, add))
+            return FailWith(err, argv[i]);
+    }
+    return 0;
+}
+
+struct Listed {
+    std::string name;
+    DWORD size;
+};
+
+DWORD Collect(void* ctx, const PackRecord* record)
+{
+    if (!record->isEnd) static_cast<std::vector<Listed>*>(ctx)->push_back({record->name, record->dataLen});
+    return 0;
+}
+
+// Walks the package with the reader's checks, writing nothing. 0 or the error number.
+DWORD ListPackage(const std::string& path, DWORD offset, std::vector<Listed>* records)
+{
+    if (path.size() >= MAX_PATH) return 151;
+    if (!utl_FileExists(path.c_str())) return 152;
+    PackVisitor v = {};
+    v.begin = Collect;
+    v.ctx = records;
+    DWORD err = 0;
+    return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
+}
+
+void Print(const std::vector<Listed>& records)
+{
+    for (const Listed& r : records) std::printf("%s\t%lu\n", r.name.c_str(), static_cast<unsigned long>(r.size));
+}
+
+}  // namespace
+
+VPACK_COMMAND(create, "create", "vpack create PACKAGE FILE...",
+              "make a new package of the files, in the order given (record name = bare file name)")
+{
+    return PackFiles("create", argc, argv, true);
+}
+
+VPACK_COMMAND(append, "append", "vpack append PACKAGE FILE...", "add the files as records to an existing package")
+{
+    return PackFiles("append", argc, argv, false);
+}
+
+VPACK_COMMAND(list, "list", "vpack list PACKAGE [--offset N]",
+              "one line per record: name, a tab and its size; a damaged package is refused")
+{
+    Args a;
+    if (!ParseArgs(argc, argv, false, &a) || a.pos.size() != 1) return VpackUsage("list");
+    std::vector<Listed> records;
+    if (DWORD err = ListPackage(a.pos[0], a.offset, &records)) return FailWith(err);
+    Print(records);
+    return 0;
+}
+
+VPACK_COMMAND(extract, "extract", "vpack extract PACKAGE DIR [--offset N] [-v]",
+              "unpack the package into DIR (made when missing); -v then lists what came out")
+{
+    Args a;
+    if (!ParseArgs(argc, argv, true, &a) || a.pos.size() != 2) return VpackUsage("extract");
+    std::string dir, name;
+    if (!SplitPath(a.pos[0], &dir, &name)) return VpackUsage("extract");
+    const std::string& dst = a.pos[1];
+    if (!utl_DirExists(dst.c_str())) CreateDirectoryA(dst.c_str(), NULL);
+    DWORD err = 0;
+    if (!utl_FileUnpack(dir.c_str(), name.c_str(), dst.c_str(), &err, a.offset)) return FailWith(err);
+    if (a.verbose) {
+        std::vector<Listed> records;
+        if (ListPackage(a.pos[0], a.offset, &records) == 0) Print(records);
+    }
+    return 0;
+}
