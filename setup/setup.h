@@ -55,6 +55,24 @@ bool IsChineseSystem();
 const char* SetupCaption(bool chinese);
 const char* SetupMessageText(SetupMessage which, bool chinese);
 
+// ---- Work folder of the elevated setup --------------------------------------------------------
+
+// Makes path (C:\tmp\VemloSetup0) a folder owned by Administrators with a protected DACL:
+// SYSTEM and Administrators full control, Users read and execute, nothing inherited. A folder
+// owned by anyone else, or not protected, is deleted whole and made anew; a planted link is
+// removed, never followed; a folder above that is a link is refused. 1 when the folder is secure.
+int SecureWorkDir(const char* path);
+// The security SecureWorkDir gives the folder, as SDDL text (for support and tests).
+int WorkDirSecurityText(char* out, unsigned size);
+// 1 when path is owned by Administrators (or SYSTEM) and its DACL is protected.
+int WorkDirIsSecure(const char* path);
+// Opens a program to be started so that nobody can write, rename or delete it until the handle
+// is closed (others may still read and run it). INVALID_HANDLE_VALUE on failure.
+HANDLE HoldForLaunch(const char* path);
+// Opens the work folder so that it cannot be renamed, replaced or deleted while the handle is
+// open. INVALID_HANDLE_VALUE on failure.
+HANDLE HoldWorkDir(const char* path);
+
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 
 // Rounds and intervals of the waits for the started programs; tests shorten them.

@@ -125,7 +125,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     std::string setup = MakeSetup(kPayload);
     vt::Watcher watcher;
     EXPECT_EQ(Run(setup), 0);
-    EXPECT_TRUE(watcher.Seen().empty());
+    for (auto& w : watcher.Seen()) ADD_FAILURE() << "unexpected window: " << w.caption << " / " << w.text;
 
     auto log = SetupLog();
     ASSERT_FALSE(log.empty());
@@ -155,6 +155,8 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
     ASSERT_TRUE(first);
     for (int i = 0; i < 400 && !vt::Exists(kWork + "\\VemloSetup.note"); ++i) Sleep(50);
     ASSERT_TRUE(vt::Exists(kWork + "\\VemloSetup.note"));
+    // While the setup runs its programs, its work folder cannot be moved away and replaced.
+    EXPECT_FALSE(MoveFileA(kWork.c_str(), (kWork + "_moved").c_str()));
 
     {
         vt::Watcher watcher;

@@ -14,6 +14,7 @@ const SetupWaits kProductWaits = {300, 600, 500, 600, 50, 500};
 namespace {
 
 const DWORD kPackageOffset = 307200;  // the stub's own image, padded, fills the bytes before it
+const char kWorkDir[] = "C:\\tmp\\VemloSetup0";  // what utl_CreateWorkDir makes of "VemloSetup"
 const char kCompanion[] = "ulmApxSvr.exe";
 const char kInstaller[] = "VemloSetup.exe";
 
@@ -28,8 +29,7 @@ enum : DWORD {
 // delete sharing, so nobody can swap it between the check and the start.
 void StartProgram(const char* path, const char* parameters, int show)
 {
-    FileHandle hold(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, NULL));
+    FileHandle hold(HoldForLaunch(path));
     ShellExecuteA(NULL, NULL, path, parameters, NULL, show);
 }
 
@@ -53,14 +53,14 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
     }
 
     do {
-        if (!utl_CreateWorkDir(g_szWorkDir, sizeof g_szWorkDir, "VemloSetup", 0, 1)) {
+        // The folder is the administrators' before anything is emptied or unpacked into it, and
+        // stays open without delete sharing, so it cannot be renamed or replaced meanwhile.
+        if (!SecureWorkDir(kWorkDir) ||
+            !utl_CreateWorkDir(g_szWorkDir, sizeof g_szWorkDir, "VemloSetup", 0, 1)) {
             *error = kErrWorkDir;
             break;
         }
-        // Held open without delete sharing: the folder cannot be renamed or replaced while the
-        // stub unpacks into it and starts programs from it.
-        FileHandle workDir(CreateFileA(g_szWorkDir, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
+        FileHandle workDir(HoldWorkDir(g_szWorkDir));
 
         char dam[MAX_PATH];
         if (utl_JoinPath(dam, sizeof dam, g_szWorkDir, "DAM")) utl_RemoveWorkDir(dam);

@@ -16,8 +16,12 @@ std::string WindowText(HWND window)
     return buf;
 }
 
+static BOOL CALLBACK CollectDialog(HWND w, LPARAM p);
+
 Watcher::Watcher(std::function<bool(HWND)> handler) : handler_(std::move(handler))
 {
+    // Windows that are already up belong to somebody else: they are left alone.
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&handled_));
     thread_ = std::thread([this] { Run(); });
 }
 
