@@ -47,6 +47,9 @@ extern const char kPackageEndName[];    // "^Vemlo_end^"
 const DWORD kPackageEndNameLen = 11;
 const DWORD kPackageMaxNameLen = 64;
 const DWORD kPackagePiece = 4096;
+// The unpacker copies content in pieces of this size: every piece costs a read and a write,
+// and 4096-byte pieces leave the unpack several times slower than a plain file copy.
+const DWORD kUnpackPiece = 256 * 1024;
 
 // Mixes (or unmixes: the transform is its own inverse) len bytes in place. Returns len.
 DWORD MixBytes(BYTE* buffer, DWORD len);
@@ -82,8 +85,10 @@ struct PackVisitor {
     DWORD (*piece)(void* ctx, const BYTE* data, DWORD len);
     void (*finish)(void* ctx);
     void* ctx;
-    DWORD dstLen;  // length of the destination folder (0 when nothing is written)
-    int trace;     // non-zero: the unpack trace lines go to the log under "UtlFile"
+    DWORD dstLen;     // length of the destination folder (0 when nothing is written)
+    int trace;        // non-zero: the unpack trace lines go to the log under "UtlFile"
+    DWORD pieceSize;  // content piece size: 0 for kPackagePiece; a larger size is taken from
+                      // the heap for the call (4096 when that fails), so memory stays constant
 };
 
 // Walks the package that lies in the file srcAbsFile from dwOffset to its end, checking every

@@ -67,6 +67,16 @@ int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* v
         return Fail(error, 159);
 
     BYTE buffer[kPackagePiece];
+    BYTE* content = buffer;
+    DWORD pieceSize = kPackagePiece;
+    HeapBlock large;
+    if (v->pieceSize > kPackagePiece) {
+        large.Reset(HeapAlloc(GetProcessHeap(), 0, v->pieceSize));
+        if (large.Valid()) {
+            content = static_cast<BYTE*>(large.Get());
+            pieceSize = v->pieceSize;
+        }
+    }
     if (!ReadAndUnmix(src.Get(), buffer, kPackageMagicLen)) return Fail(error, 159);
     if (memcmp(buffer, kPackageMagic, kPackageMagicLen) != 0) return Fail(error, 160);
 
@@ -119,10 +129,10 @@ int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* v
         // The name is no longer needed: the buffer now carries the content piece by piece.
         DWORD copied = 0;
         while (copied < dataLen) {
-            DWORD piece = dataLen - copied < kPackagePiece ? dataLen - copied : kPackagePiece;
-            if (!ReadAndUnmix(src.Get(), buffer, piece)) return Fail(error, 166);
+            DWORD piece = dataLen - copied < pieceSize ? dataLen - copied : pieceSize;
+            if (!ReadAndUnmix(src.Get(), content, piece)) return Fail(error, 166);
             if (v->piece) {
-                DWORD code = v->piece(v->ctx, buffer, piece);
+                DWORD code = v->piece(v->ctx, content, piece);
                 if (code) return Fail(error, code);
             }
             copied += piece;
@@ -209,6 +219,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
     visitor.ctx = &target;
     visitor.dstLen = (DWORD)strlen(pszDstPath);
     visitor.trace = 1;
+    visitor.pieceSize = kUnpackPiece;
     DWORD code = 0;
     if (!utl_WalkPackage(srcAbsFile, dwOffset, &visitor, &code)) {
         target.file.Close();

@@ -304,8 +304,20 @@ TEST(Reader, ContentIsCopiedInPiecesOfFourKilobytes)
     EXPECT_EQ(seen.pieces[2], (std::vector<DWORD>{4096, 1}));
     EXPECT_EQ(seen.bytes, data);
 
-    Unpacked r = Unpack("rd_pieces_unpack", vt::ReadAll(d + "\\p.bin"));
+    // A larger piece size given by the caller (the unpacker's): pieces of that size.
+    seen = Seen();
+    v.pieceSize = 4500;
+    EXPECT_EQ(utl_WalkPackage((d + "\\p.bin").c_str(), 0, &v, &err), 1);
+    ASSERT_EQ(seen.pieces.size(), 3u);
+    EXPECT_EQ(seen.pieces[0], (std::vector<DWORD>{4500, 4500, 1000}));
+    EXPECT_EQ(seen.pieces[1], (std::vector<DWORD>{4096}));
+    EXPECT_EQ(seen.pieces[2], (std::vector<DWORD>{4097}));
+    EXPECT_EQ(seen.bytes, data);
+
+    std::string big = pt::Pattern(3 * kUnpackPiece + 17, 8);
+    Unpacked r = Unpack("rd_pieces_unpack", vt::ReadAll(d + "\\p.bin") + Record("huge", big));
     EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(vt::ReadAll(r.out + "\\huge"), big);
     EXPECT_EQ(vt::ReadAll(r.out + "\\big.bin"), data);
     EXPECT_EQ(vt::ReadAll(r.out + "\\x4097"), pt::Pattern(4097));
 }

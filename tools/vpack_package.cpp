@@ -140,6 +140,7 @@ DWORD ListPackage(const std::string& path, DWORD offset, std::vector<Listed>* re
     if (!utl_FileExists(path.c_str())) return 152;
     PackVisitor v = {};
     v.begin = Collect;
+    v.pieceSize = kUnpackPiece;
     v.ctx = records;
     DWORD err = 0;
     return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
