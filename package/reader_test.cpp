@@ -382,3 +382,38 @@ TEST(Reader, NullErrorPointerIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+// Runs under both system code pages (CTest runs it a second time with code page 936). The
+// names are judged through the walker: Wine keeps Unix file names in the locale's GB2312,
+// which has no character with the trail byte 0x5C, so such a file cannot be created there.
+TEST(ReaderGbk, TrailByteBackslashBelongsToTheCharacterInCodePage936)
+{
+    std::string d = vt::FreshDir("rd_gbk");
+    // 0xC4 0x5C is one GBK character; in a single-byte code page it is "\xC4" and a trailing
+    // separator. 0x81 before '.' is a broken GBK character, a plain name in code page 1252.
+    vt::WriteAll(d + "\\p.bin", Header() + Record("\xC4\x5C", "a") + Record("\x81.x", "b"));
+    std::vector<std::string> begun;
+    PackVisitor v = {};
+    v.begin = [](void* ctx, const PackRecord* rec) -> DWORD {
+        static_cast<std::vector<std::string>*>(ctx)->push_back(rec->name);
+        return 0;
+    };
+    v.ctx = &begun;
+    DWORD err = 0;
+    EXPECT_EQ(utl_WalkPackage((d + "\\p.bin").c_str(), 0, &v, &err), 0);
+    EXPECT_EQ(err, 165u);
+    if (GetACP() == 936) {
+        EXPECT_EQ(begun, std::vector<std::string>{"\xC4\x5C"});
+    } else {
+        EXPECT_TRUE(begun.empty());
+        // In a single-byte code page 0xC4 0x5C names a file in the folder "\xC4", which does
+        // not exist: refused, nothing created.
+        Unpacked r = Unpack("rd_gbk_unpack", Header() + Record("\xC4\x5C.txt", "x"));
+        EXPECT_EQ(r.error, 165u);
+        EXPECT_TRUE(vt::List(r.out).empty());
+    }
+}
+
+}  // namespace
