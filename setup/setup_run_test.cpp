@@ -159,7 +159,7 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
     EXPECT_FALSE(MoveFileA(kWork.c_str(), (kWork + "_moved").c_str()));
 
     {
-        vt::Watcher watcher;
+        vt::Watcher watcher("box-previous-instance");
         EXPECT_EQ(Run(second), 0);
         ASSERT_EQ(watcher.Seen().size(), 1u);
         EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
@@ -192,7 +192,7 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
         ASSERT_TRUE(updater) << image;
         Sleep(300);
         {
-            vt::Watcher watcher;
+            vt::Watcher watcher(image[0] == 'r' ? "box-updater-busy" : "");
             EXPECT_EQ(Run(setup), 0);
             ASSERT_EQ(watcher.Seen().size(), 1u) << image;
             EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
@@ -247,11 +247,13 @@ struct DialogScript {
     {
         std::string cap = vt::WindowText(w);
         if (cap != PwdDialogText(kPwdTxtCaption, Chinese())) {
+            vt::Screenshot(w, "box-wrong-password");
             vt::Watcher::PressOk(w);  // a message box
             return true;
         }
         HWND edit = GetDlgItem(w, 1001);
         if (next == 0 && caption.empty()) {
+            vt::Screenshot(w, "dialog-password");
             caption = cap;
             HWND label = GetDlgItem(w, -1);  // the prompt's id -1 reads back as 0xFFFF on some systems
             prompt = vt::WindowText(label ? label : GetDlgItem(w, 0xFFFF));
@@ -264,7 +266,10 @@ struct DialogScript {
         if (next > 0 && next <= entries.size()) {
             // Wait until the wrong entry was taken: the retry label shows, the edit is empty.
             if (!IsWindowVisible(GetDlgItem(w, 1002)) || SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0) != 0) return false;
-            if (retryTexts.size() < next) retryTexts.push_back(vt::WindowText(GetDlgItem(w, 1002)));
+            if (retryTexts.size() < next) {
+                retryTexts.push_back(vt::WindowText(GetDlgItem(w, 1002)));
+                if (next == 1) vt::Screenshot(w, "dialog-retry");
+            }
         }
         if (next < entries.size()) {
             SendMessageA(edit, WM_SETTEXT, 0, (LPARAM)entries[next].c_str());

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "testing/testutil.h"
+
 namespace vt {
 
 std::string WindowText(HWND window)
@@ -17,6 +19,34 @@ std::string WindowText(HWND window)
 }
 
 static BOOL CALLBACK CollectDialog(HWND w, LPARAM p);
+
+void Screenshot(HWND window, const std::string& name)
+{
+    char dir[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("VEMLO_SHOTS", dir, sizeof dir);
+    if (n == 0 || n >= sizeof dir) return;
+    RECT r;
+    if (!GetWindowRect(window, &r)) return;
+    std::string unixFile = std::string(dir) + "/" + name +
+                           (LOWORD(GetSystemDefaultLangID()) == 2052 ? "-zh.png" : "-en.png");
+    std::string winFile = "Z:" + unixFile;
+    for (auto& c : winFile)
+        if (c == '/') c = '\\';
+    DeleteFileA(winFile.c_str());
+    char crop[64];
+    wsprintfA(crop, "%dx%d+%d+%d", (int)(r.right - r.left), (int)(r.bottom - r.top), (int)r.left, (int)r.top);
+    Sleep(300);  // let the window paint
+    HANDLE p = StartProgram("Z:\\usr\\bin\\import", {"-window", "root", "-crop", crop, unixFile});
+    if (p) CloseHandle(p);
+    for (int i = 0; i < 100 && GetFileAttributesA(winFile.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    Sleep(300);  // import writes the file in more than one step
+}
+
+Watcher::Watcher(const std::string& shotName) : shotName_(shotName)
+{
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&handled_));
+    thread_ = std::thread([this] { Run(); });
+}
 
 Watcher::Watcher(std::function<bool(HWND)> handler) : handler_(std::move(handler))
 {
@@ -77,6 +107,7 @@ void Watcher::Run()
             if (std::find(handled_.begin(), handled_.end(), w) != handled_.end()) continue;
             Sleep(100);  // let the window finish setting its texts
             SeenWindow seen{WindowText(w), WindowText(GetDlgItem(w, 0xFFFF))};
+            if (!handler_ && !shotName_.empty()) Screenshot(w, shotName_);
             bool done = handler_ ? handler_(w) : (PressOk(w), true);
             if (done) {
                 handled_.push_back(w);

@@ -20,12 +20,19 @@ struct SeenWindow {
 // Text of a window in the "A" code page.
 std::string WindowText(HWND window);
 
+// When VEMLO_SHOTS names a (Unix) folder, saves a PNG of the window's screen area there as
+// NAME-en.png or NAME-zh.png (by the system language), with ImageMagick's import. Else nothing.
+void Screenshot(HWND window, const std::string& name);
+
 class Watcher {
 public:
     // handler is called (on the watcher thread) once for every new visible top-level window of
     // class #32770; it returns true when it has dealt with the window. Without a handler every
     // window is recorded and closed with its OK button.
     explicit Watcher(std::function<bool(HWND)> handler = nullptr);
+    // Without a handler: every window is photographed as shotName (see Screenshot) before its
+    // OK button is pressed.
+    explicit Watcher(const std::string& shotName);
     ~Watcher();
     std::vector<SeenWindow> Seen();
     // Waits until at least n windows were seen, up to timeoutMs.
@@ -36,6 +43,7 @@ public:
 private:
     void Run();
     std::function<bool(HWND)> handler_;
+    std::string shotName_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<SeenWindow> seen_;
