@@ -47,25 +47,6 @@ void AppendLine(HANDLE file, const char* data, DWORD len)
     if (locked) UnlockFileEx(file, 0, 1, 0, &ov);
 }
 
-// Deletes the files of the same weekday of earlier weeks. Today's own file matches the pattern
-// as well: another process may have created it since we looked, so it is spared.
-void DeleteSameWeekday(const char* pattern, const char* today)
-{
-    char search[MAX_PATH];
-    if (!utl_JoinPath(search, sizeof search, kLogDir, pattern)) return;
-    WIN32_FIND_DATAA fd;
-    FindHandle find(FindFirstFileA(search, &fd));
-    if (!find.Valid()) return;
-    do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (lstrcmpiA(fd.cFileName, today) == 0) continue;
-        char path[MAX_PATH];
-        if (!utl_JoinPath(path, sizeof path, kLogDir, fd.cFileName)) continue;
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
-    } while (FindNextFileA(find.Get(), &fd));
-}
-
 // The procedure the three writers share. stem is the file name before the date stamp.
 void WriteLine(const char* stem, bool detail, const char* threadFormat, const char* message)
 {
@@ -103,7 +84,9 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) return;
         file.Reset(OpenExisting(path));
     } else {
-        DeleteSameWeekday(pattern, name);
+        // The files of the same weekday of earlier weeks go. Today's own file matches the
+        // pattern as well: another process may have made it since we looked, so it is spared.
+        utl_DeleteFilesInDirExcept(kLogDir, pattern, name);
         // Shared for writing from the start: a second process that finds the new file must be
         // able to append its own line instead of losing it.
         file.Reset(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,

@@ -25,16 +25,6 @@ void RunPathFailure(const char* text, const char* more = "")
     LogFailure(kCommonTag, "getCurRunPath: ", text, more);
 }
 
-// The last backslash of path walking whole characters of the system code page: in code page
-// 936 a trail byte can be 0x5C, and cutting there would leave half a character.
-char* LastBackslash(char* path)
-{
-    char* last = NULL;
-    for (char* p = path; *p; p = CharNextA(p))
-        if (*p == '\\') last = p;
-    return last;
-}
-
 // version.dll is not a KnownDLL: a static import would let a file of that name beside the
 // program be loaded in its place. So it is loaded at run time, from the system folder only.
 HMODULE LoadVersionLibrary()
@@ -73,7 +63,7 @@ int getCurRunPath(char* buffer, DWORD size, int keepSeparator)
         RunPathFailure("insufficient buffer -- ", buffer);
         return 0;
     }
-    char* slash = LastBackslash(buffer);
+    char* slash = const_cast<char*>(utl_FindLastBackslash(buffer));
     if (!slash) {
         RunPathFailure("lack of separator -- ", buffer);
         return 0;

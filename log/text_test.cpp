@@ -37,3 +37,15 @@ TEST(Text, FormatAndAppendTruncateInsideTheBuffer)
     EXPECT_EQ(utl_Append(buf, sizeof buf, "fghij"), 0);
     EXPECT_STREQ(buf, "abcdefg");
 }
+
+TEST(Text, LastBackslashSkipsTrailBytesOfDoubleByteCharacters)
+{
+    EXPECT_EQ(utl_FindLastBackslash(nullptr), nullptr);
+    EXPECT_EQ(utl_FindLastBackslash("no separator"), nullptr);
+    const char plain[] = "C:\\a\\b.exe";
+    EXPECT_EQ(utl_FindLastBackslash(plain), plain + 4);
+    if (GetACP() != 936) GTEST_SKIP() << "needs code page 936 (run with the Chinese system language)";
+    // 0x81 0x5C is one GBK character whose second byte is the code of a backslash.
+    const char gbk[] = "C:\\dir\\\x81\x5C.exe";
+    EXPECT_EQ(utl_FindLastBackslash(gbk), gbk + 6);
+}

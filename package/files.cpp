@@ -47,7 +47,9 @@ int utl_DeleteFile(const char* path)
     return DeleteFileA(path) ? 1 : 0;
 }
 
-void utl_DeleteFilesInDir(const char* dir, const char* pattern)
+void utl_DeleteFilesInDir(const char* dir, const char* pattern) { utl_DeleteFilesInDirExcept(dir, pattern, NULL); }
+
+void utl_DeleteFilesInDirExcept(const char* dir, const char* pattern, const char* keep)
 {
     char search[MAX_PATH];
     if (!utl_JoinPath(search, sizeof search, dir, pattern)) return;
@@ -55,7 +57,7 @@ void utl_DeleteFilesInDir(const char* dir, const char* pattern)
     FindHandle find(FindFirstFileA(search, &fd));
     if (!find.Valid()) return;
     do {
-        if (IsDir(fd)) continue;
+        if (IsDir(fd) || (keep && lstrcmpiA(fd.cFileName, keep) == 0)) continue;
         char path[MAX_PATH];
         if (utl_JoinPath(path, sizeof path, dir, fd.cFileName)) ForceDelete(path);
     } while (FindNextFileA(find.Get(), &fd));

@@ -14,6 +14,8 @@ int utl_DeleteFile(const char* path);
 // Deletes the plain files of dir that match pattern; subdirectories are never touched.
 // Entries whose path would not fit 259 characters are skipped.
 void utl_DeleteFilesInDir(const char* dir, const char* pattern);
+// The same, sparing the file named keep (compared without letter case; null spares nothing).
+void utl_DeleteFilesInDirExcept(const char* dir, const char* pattern, const char* keep);
 // Deletes dir and everything below it. 1 when dir did not exist; otherwise the result of
 // removing dir itself. A junction or symbolic link inside is removed, never followed.
 int utl_DeleteDirTree(const char* dir);
