@@ -62,9 +62,10 @@ int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* v
 
     FileHandle src(utl_OpenFileForRead(srcAbsFile));
     if (!src.Valid()) return Fail(error, 156);
-    if (SetFilePointer(src.Get(), (LONG)dwOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR)
-        return Fail(error, 159);
+    // As an unsigned 64-bit distance: an offset of 2 GiB or more is no backward move.
+    LARGE_INTEGER start;
+    start.QuadPart = (LONGLONG)dwOffset;
+    if (!SetFilePointerEx(src.Get(), start, NULL, FILE_BEGIN)) return Fail(error, 159);
 
     BYTE buffer[kPackagePiece];
     BYTE* content = buffer;

@@ -238,6 +238,28 @@ TEST(Reader, SourceOfFourGigabytesIsRefused)
     DeleteFileA(path.c_str());
 }
 
+TEST(Reader, PackageBeyondTwoGigabytesIsFound)
+{
+    // A sparse file: 2 GiB + 16 of nothing, then the package.
+    std::string d = vt::FreshDir("rd_2g");
+    vt::MakeDirs(d + "\\out");
+    std::string path = d + "\\big.bin";
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER at;
+    at.QuadPart = 0x80000010LL;
+    SetFilePointerEx(f, at, NULL, FILE_BEGIN);
+    std::string pkg = Header() + Record("a.txt", "abc");
+    DWORD done = 0;
+    WriteFile(f, pkg.data(), static_cast<DWORD>(pkg.size()), &done, NULL);
+    CloseHandle(f);
+    DWORD err = kUntouched;
+    EXPECT_EQ(utl_FileUnpack(d.c_str(), "big.bin", (d + "\\out").c_str(), &err, 0x80000010u), 1);
+    EXPECT_EQ(err, kUntouched);
+    EXPECT_EQ(vt::ReadAll(d + "\\out\\a.txt"), "abc");
+    DeleteFileA(path.c_str());
+}
+
 TEST(Reader, PathArgumentsAreCheckedFirst)
 {
     pt::ClearLogs();
