@@ -70,6 +70,22 @@ struct PackageFile {
     }
 };
 
+// True when both paths name one existing file (whatever the spelling): replacing the package
+// would then delete the very file that was to be packed.
+bool SameFile(const char* a, const char* b)
+{
+    FileHandle fa(CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL));
+    FileHandle fb(CreateFileA(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL));
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!fa.Valid() || !fb.Valid() || !GetFileInformationByHandle(fa.Get(), &ia) ||
+        !GetFileInformationByHandle(fb.Get(), &ib))
+        return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 }  // namespace
 
 int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
@@ -97,6 +113,9 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     }
     if (!utl_FileExists(srcAbsFile)) return (*error = 152), 0;
     if (utl_FileExists(dstAbsFile)) {
+        // A source that is the package itself can be neither read while written nor kept
+        // when the package is replaced: refused before anything is deleted.
+        if (SameFile(srcAbsFile, dstAbsFile)) return (*error = 156), 0;
         if (!bAdd && !utl_DeleteFile(dstAbsFile)) return (*error = 154), 0;
     } else if (bAdd) {
         return (*error = 153), 0;

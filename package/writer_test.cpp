@@ -170,6 +170,20 @@ TEST(Writer, PackageHeldOpenCannotBeReplaced)
     EXPECT_EQ(vt::ReadAll(d + "\\out\\p.bin"), "old");
 }
 
+TEST(Writer, SourceThatIsThePackageIsNeverDeleted)
+{
+    std::string d = FreshPair("wr_same");
+    vt::WriteAll(d + "\\src\\a.txt", "precious");
+    DWORD err = kUntouched;
+    for (int add : {0, 1}) {
+        EXPECT_EQ(utl_FilePack((d + "\\src").c_str(), "a.txt", (d + "\\src").c_str(), "A.TXT", &err, add), 0);
+        EXPECT_EQ(err, 156u);
+        EXPECT_EQ(utl_FilePack((d + "\\src").c_str(), "a.txt", (d + "\\src\\..\\src").c_str(), "a.txt", &err, add), 0);
+        EXPECT_EQ(err, 156u);
+    }
+    EXPECT_EQ(vt::ReadAll(d + "\\src\\a.txt"), "precious");
+}
+
 // The content copy on its own, with sources whose content disagrees with the recorded size.
 struct CopyCase {
     std::string content;
