@@ -151,6 +151,7 @@ std::vector<Base> Bases()
     b.push_back({"header only", Header(), 0});
     b.push_back({"piece edges", Header() + Record("p4096", pt::Pattern(4096, 13)) + Record("p4097", pt::Pattern(4097, 14)),
                  0});
+    b.push_back({"two small files", Header() + Record("a", "1") + Record("bb.txt", "22"), 0});
     return b;
 }
 
@@ -203,8 +204,8 @@ std::vector<Case> Cases(const std::vector<Base>& bases, int scale)
         // Random damage from a fixed seed per base.
         // Most of them go to the small packages, where damage lands on the fields more often.
         std::mt19937 rng(20261208u + static_cast<unsigned>(bi));
-        static const int kRandoms[] = {3000, 3000, 2200, 700, 300};
-        const int randoms = kRandoms[bi % 5] * scale;
+        static const int kRandoms[] = {1800, 1800, 1800, 1000, 300, 2600};
+        const int randoms = kRandoms[bi % 6] * scale;
         for (int i = 0; i < randoms; ++i) {
             std::string m = b;
             int kind = i % 4;
