@@ -109,7 +109,8 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 // Adds pszSrcPath\pszSrcFile as one record to the package pszDstPath\pszDstFile: a new package
 // (header first, any old file replaced) when bAdd is 0, appended to an existing one otherwise.
 // 1 on success, *error then holds the last-error code of the final read; 0 with the error
-// number (150-157, 166 when the source did not yield exactly the size it had when measured),
-// the package cut back to its length before the call.
+// number (150-157, 156 also when the source is the package itself, 166 when the source did
+// not yield exactly the size it had when measured), the package cut back to its length before
+// the call.
 int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                  const char* pszDstFile, DWORD* error, int bAdd);
