@@ -51,10 +51,15 @@ void AppendLine(HANDLE file, const char* data, DWORD len)
 void WriteLine(const char* stem, bool detail, const char* threadFormat, const char* message)
 {
     if (!stem || !message) return;
-    if (!utl_DirExists(kLogDir)) CreateDirectoryA(kLogDir, NULL);
+    // The attribute queries stand for the directory searches of the folder and the file: the
+    // same answers for a plain path, at a fraction of the cost on every line.
+    DWORD dirAttrs = GetFileAttributesA(kLogDir);
+    if (dirAttrs == INVALID_FILE_ATTRIBUTES) {
+        CreateDirectoryA(kLogDir, NULL);
+        dirAttrs = GetFileAttributesA(kLogDir);
+    }
     // A log folder that is a junction or symbolic link is not followed: an elevated setup would
     // otherwise create and delete files wherever a standard user pointed it.
-    DWORD dirAttrs = GetFileAttributesA(kLogDir);
     if (dirAttrs == INVALID_FILE_ATTRIBUTES || !(dirAttrs & FILE_ATTRIBUTE_DIRECTORY) ||
         (dirAttrs & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
@@ -77,11 +82,13 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
     if (!utl_JoinPath(path, sizeof path, kLogDir, name)) return;
 
     FileHandle file;
-    if (utl_FileExists(path)) {
+    DWORD attrs = GetFileAttributesA(path);
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        return;  // a folder of the file's name: no line can go there
+    } else if (attrs != INVALID_FILE_ATTRIBUTES) {
         // A read-only day's file takes no more lines (checked here as well, since not every
         // file system refuses write access to it).
-        DWORD attrs = GetFileAttributesA(path);
-        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) return;
+        if (attrs & FILE_ATTRIBUTE_READONLY) return;
         file.Reset(OpenExisting(path));
     } else {
         // The files of the same weekday of earlier weeks go. Today's own file matches the

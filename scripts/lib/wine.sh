@@ -60,6 +60,9 @@ vemlo_wine_prefix() {
             echo "winrun: creating Wine prefix $WINEPREFIX" >&2
             vemlo_wine_exec "$bits" wineboot --init >/dev/null 2>&1 || true
             vemlo_wine_exec "$bits" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+            # A crashing program prints its backtrace and ends, instead of waiting on a crash
+            # dialog that nobody sees on the headless display.
+            vemlo_wine_exec "$bits" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
             vemlo_wineserver "$bits" -w || true
             [[ -f "$WINEPREFIX/system.reg" ]] || { echo "winrun: could not create $WINEPREFIX" >&2; exit 1; }
             touch "$WINEPREFIX/.vemlo-ready"
