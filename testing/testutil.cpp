@@ -201,6 +201,38 @@ HANDLE StartChild(const std::string& name, const std::vector<std::string>& args)
     return StartProgram(self, all);
 }
 
+int RunTool(const std::string& exe, const std::vector<std::string>& args, std::string* out, std::string* err)
+{
+    std::string dir = FreshDir("tool_io_" + std::to_string(GetCurrentProcessId()));
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE o = CreateFileA((dir + "\\out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+    HANDLE e = err ? CreateFileA((dir + "\\err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL)
+                   : o;
+    std::string cmd = "\"" + exe + "\"";
+    for (const auto& a : args) cmd += " \"" + a + "\"";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = NULL;
+    si.hStdOutput = o;
+    si.hStdError = e;
+    PROCESS_INFORMATION pi = {};
+    int code = -1;
+    if (CreateProcessA(exe.c_str(), line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        code = WaitExit(pi.hProcess, 60000);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(o);
+    if (err) CloseHandle(e);
+    if (out) *out = ReadAll(dir + "\\out");
+    if (err) *err = ReadAll(dir + "\\err");
+    RemoveTree(dir);
+    return code;
+}
+
 int WaitExit(HANDLE p, DWORD timeoutMs)
 {
     DWORD code = (DWORD)-1;

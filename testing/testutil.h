@@ -48,6 +48,11 @@ int RunChild(const std::string& name, const std::vector<std::string>& args, DWOR
 
 // Starts another program with a command line; returns the process handle (caller closes) or NULL.
 HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args);
+// Runs a console program with args (each passed quoted) and waits up to a minute. Its standard
+// output goes to *out and its standard error to *err, or to *out as well when err is null; the
+// bytes are as the program wrote them. Returns the exit code, -1 when it did not start or end.
+int RunTool(const std::string& exe, const std::vector<std::string>& args, std::string* out, std::string* err);
+
 // Waits for a process and returns its exit code (-1 on time-out, after terminating it).
 int WaitExit(HANDLE process, DWORD timeoutMs);
 // The folder of the running test executable (the build's bin folder).

@@ -18,35 +18,9 @@ struct Outcome {
 // with "\r\n" line ends turned into "\n".
 Outcome Vpack(const std::vector<std::string>& args)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, MAX_PATH);
-    std::string bin(self);
-    bin = bin.substr(0, bin.find_last_of('\\'));
-    std::string exe = bin + "\\vpack.exe";
-    std::string outPath = vt::FreshDir("vpack_out") + "\\out.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    std::string cmd = "\"" + exe + "\"";
-    for (const auto& a : args) cmd += " \"" + a + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = out;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    Outcome r{-1, ""};
-    if (CreateProcessA(exe.c_str(), line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        DWORD code = (DWORD)-1;
-        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        r.code = (int)code;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    for (char c : vt::ReadAll(outPath))
+    std::string raw;
+    Outcome r{vt::RunTool(vt::BinDir() + "\\vpack.exe", args, &raw, nullptr), ""};
+    for (char c : raw)
         if (c != '\r') r.out += c;  // the console streams are in text mode
     return r;
 }

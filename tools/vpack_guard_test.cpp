@@ -32,36 +32,7 @@ void DeleteTree(const char* parent, const char* child)
 // Runs bin\vpack.exe with its standard output and error in files; returns the exit code.
 int RunVpack(const std::vector<std::string>& args, std::string* out)
 {
-    std::string dir = vt::FreshDir("vpack_guard_out");
-    std::string outPath = dir + "\\out.txt";
-    SECURITY_ATTRIBUTES sa{sizeof sa, NULL, TRUE};
-    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return -1;
-    char self[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, self, sizeof self);
-    std::string exe = self;
-    exe = exe.substr(0, exe.find_last_of('\\')) + "\\vpack.exe";  // built beside this test
-    std::string cmd = "\"" + exe + "\"";
-    for (const std::string& a : args) cmd += " " + a;
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = NULL;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessA(exe.c_str(), line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
-    CloseHandle(file);
-    if (!started) return -1;
-    CloseHandle(pi.hThread);
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    else TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hProcess);
-    *out = vt::ReadAll(outPath);
-    return (int)code;
+    return vt::RunTool(vt::BinDir() + "\\vpack.exe", args, out, nullptr);
 }
 
 std::string LogPath() { return kLogDir + "\\stp_setup" + vt::TodayStamp() + ".log"; }

@@ -14,49 +14,16 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string Text(const std::string& path)
-{
-    std::string t;
-    for (char c : vt::ReadAll(path))
-        if (c != '\r') t += c;  // the console streams are in text mode
-    return t;
-}
-
 // Runs bin\vpack.exe with args, standard output and standard error caught apart.
 Outcome Vpack(const std::vector<std::string>& args)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, MAX_PATH);
-    std::string bin(self);
-    bin = bin.substr(0, bin.find_last_of('\\'));
-    std::string exe = bin + "\\vpack.exe";
-    std::string dir = vt::FreshDir("vpack_pkg_io");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE out = CreateFileA((dir + "\\out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    HANDLE err = CreateFileA((dir + "\\err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    std::string cmd = "\"" + exe + "\"";
-    for (const auto& a : args) cmd += " \"" + a + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = err;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
     Outcome r;
-    if (CreateProcessA(exe.c_str(), line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        DWORD code = (DWORD)-1;
-        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        r.code = (int)code;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    r.out = Text(dir + "\\out");
-    r.err = Text(dir + "\\err");
+    std::string out, err;
+    r.code = vt::RunTool(vt::BinDir() + "\\vpack.exe", args, &out, &err);
+    for (char c : out)
+        if (c != '\r') r.out += c;  // the console streams are in text mode
+    for (char c : err)
+        if (c != '\r') r.err += c;
     return r;
 }
 
