@@ -35,6 +35,8 @@ std::vector<std::string> SetupLog()
     return out;
 }
 
+std::string Last(const std::vector<std::string>& lines) { return lines.empty() ? "" : lines.back(); }
+
 bool Has(const std::vector<std::string>& lines, const std::string& what)
 {
     for (auto& l : lines)
@@ -133,7 +135,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
         << log[0];
     EXPECT_TRUE(HasPrefix(log, "vs-stp started at "));
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-    EXPECT_EQ(log.back(), "Exit main");
+    EXPECT_EQ(Last(log), "Exit main");
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));  // no password asked on this road
 
     for (auto& f : kPayload) EXPECT_EQ(vt::ReadAll(kWork + "\\" + f), vt::ReadAll(vt::BinDir() + "\\" + f)) << f;
@@ -168,7 +170,7 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
     EXPECT_EQ(vt::WaitExit(first, 90000), 0);
     CloseHandle(first);
     auto log = SetupLog();
-    EXPECT_EQ(log.back(), "Exit main");
+    EXPECT_EQ(Last(log), "Exit main");
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
     EXPECT_FALSE(HasPrefix(log, "install failed"));
 }
@@ -212,11 +214,11 @@ TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
     EXPECT_EQ(Run(Assemble("")), 0);  // exactly 307200 bytes: nothing appended
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 352."));
-    EXPECT_EQ(SetupLog().back(), "Exit main");
+    EXPECT_EQ(Last(SetupLog()), "Exit main");
 
     vt::RemoveTree("c:\\VemloLog");
     EXPECT_EQ(Run(Assemble("x")), 0);  // 307201 bytes: the reader sees a one-byte package
-    EXPECT_TRUE(Has(SetupLog(), "install failed with Err 159.")) << SetupLog().back();
+    EXPECT_TRUE(Has(SetupLog(), "install failed with Err 159.")) << Last(SetupLog());
 
     vt::RemoveTree("c:\\VemloLog");
     EXPECT_EQ(Run(MakeSetup({"VemloSetup.exe", "readme.txt"})), 0);
@@ -307,7 +309,7 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
         EXPECT_TRUE(Has(log, "g_bExit = TRUE;"));
         EXPECT_TRUE(Has(log, "Begin UnpackAndSetup"));
         EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-        EXPECT_EQ(log.back(), "Exit main");
+        EXPECT_EQ(Last(log), "Exit main");
         EXPECT_TRUE(vt::Exists(kWork + "\\VemloSetup.exe"));
     }
 }
@@ -333,7 +335,7 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, Chinese()));
     EXPECT_EQ(script.retryTexts.size(), 2u);
     auto log = SetupLog();
-    EXPECT_EQ(log.back(), "Exit main");
+    EXPECT_EQ(Last(log), "Exit main");
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));
     EXPECT_FALSE(Has(log, "g_bExit = TRUE;"));
     EXPECT_FALSE(vt::Exists(kWork));
@@ -354,7 +356,7 @@ TEST_F(SetupRun, PasswordGateCancelEscapeAndCloseEndTheRun)
         }
         auto log = SetupLog();
         ASSERT_FALSE(log.empty()) << how;
-        EXPECT_EQ(log.back(), "Exit main") << how;
+        EXPECT_EQ(Last(log), "Exit main") << how;
         EXPECT_FALSE(Has(log, "Begin UnpackAndSetup")) << how;
         EXPECT_FALSE(vt::Exists(kWork)) << how;
     }
