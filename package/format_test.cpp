@@ -21,6 +21,34 @@ TEST(Format, MixNegatesEachByteOnItsOwn)
     EXPECT_EQ(MixBytes(fixed, 0), 0u);
 }
 
+TEST(Format, PayloadDigestAndTheEndRecordsTaggedForm)
+{
+    // Known answers from the xxhsum tool (xxhsum -H3): "" and "abc".
+    PayloadDigest d;
+    utl_DigestBegin(&d);
+    EXPECT_EQ(utl_DigestValue(&d), 0x2d06800538d394c2ull);
+    utl_DigestUpdate(&d, "a", 1);
+    utl_DigestUpdate(&d, "bc", 2);
+    EXPECT_EQ(utl_DigestValue(&d), 0x78af5f94892f3950ull);
+
+    BYTE data[kEndDataLen];
+    utl_EncodeEndData(data, 0x78af5f94892f3950ull);
+    const BYTE want[kEndDataLen] = {0x01, 0x08, 0x78, 0xAF, 0x5F, 0x94, 0x89, 0x2F, 0x39, 0x50};
+    EXPECT_EQ(memcmp(data, want, sizeof want), 0);
+    unsigned long long back = 0;
+    EXPECT_EQ(utl_DecodeEndData(data, sizeof data, &back), 1);
+    EXPECT_EQ(back, 0x78af5f94892f3950ull);
+    // Another algorithm, another value length, or any other size is no digest of ours.
+    BYTE other[kEndDataLen];
+    memcpy(other, want, sizeof want);
+    other[0] = 2;
+    EXPECT_EQ(utl_DecodeEndData(other, sizeof other, &back), 0);
+    other[0] = 1;
+    other[1] = 4;
+    EXPECT_EQ(utl_DecodeEndData(other, sizeof other, &back), 0);
+    EXPECT_EQ(utl_DecodeEndData(want, sizeof want - 1, &back), 0);
+}
+
 TEST(Format, MixTwiceGivesEveryByteValueBack)
 {
     BYTE all[256], copy[256];

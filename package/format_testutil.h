@@ -9,6 +9,9 @@
 
 #include "testing/testutil.h"
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 namespace pt {
 
 // Negation of every byte, written out independently of MixBytes.
@@ -35,6 +38,20 @@ inline std::string RecordRaw(uint32_t n, uint32_t d, const std::string& name, co
 inline std::string Record(const std::string& name, const std::string& data)
 {
     return RecordRaw(static_cast<uint32_t>(name.size()), static_cast<uint32_t>(data.size()), name, data);
+}
+
+inline std::string Be64(uint64_t v)
+{
+    std::string s(8, '\0');
+    for (int i = 0; i < 8; ++i) s[i] = static_cast<char>((v >> (56 - 8 * i)) & 0xFF);
+    return s;
+}
+
+// The end record of a closed package: id 1 (XXH3-64), length 8, the big-endian XXH3-64 of every
+// package byte before it, computed here with the xxHash library itself.
+inline std::string Closed(const std::string& pkg)
+{
+    return pkg + Record("^Vemlo_end^", std::string("\x01\x08") + Be64(XXH3_64bits(pkg.data(), pkg.size())));
 }
 
 // n deterministic bytes that cover every value (so mixing 0x00 and 0x80 is exercised too).

@@ -62,6 +62,46 @@ int MixAndWrite(HANDLE file, BYTE* buffer, DWORD len);
 // fails or comes up short, with buffer not unmixed.
 int ReadAndUnmix(HANDLE file, BYTE* buffer, DWORD len);
 
+// ---- End record and payload digest ----------------------------------------------------------
+// A closed package ends with an end record whose content (mixed, like every content) carries a
+// tagged digest of the package bytes before the end record, as they lie in the file:
+//   byte 0      algorithm id (kDigestXxh3 = 1: XXH3-64, seed 0)
+//   byte 1      length L of the value (8 for XXH3-64)
+//   bytes 2..   the value, most significant byte first (the hex that xxhsum -H3 prints)
+// The digest finds damage, not tampering: that is what the signature over the whole file is for.
+// Whatever follows the end record (a certificate table, padding) is never read.
+const BYTE kDigestXxh3 = 1;
+const DWORD kDigestXxh3Len = 8;
+const DWORD kEndDataLen = 2 + kDigestXxh3Len;  // what the writer puts into the end record
+const DWORD kEndDataMax = 64;                  // an end record carrying more is not ours
+
+// A running XXH3-64 over package bytes (kept opaque here: the library's header stays private).
+struct PayloadDigest {
+    alignas(64) BYTE state[640];
+};
+void utl_DigestBegin(PayloadDigest* d);
+void utl_DigestUpdate(PayloadDigest* d, const void* data, DWORD len);
+unsigned long long utl_DigestValue(PayloadDigest* d);
+
+// The end record's content for a digest value: kEndDataLen plain bytes into out.
+void utl_EncodeEndData(BYTE* out, unsigned long long digest);
+// Reads an end record's plain content: 1 with *digest set when it is one XXH3-64 entry;
+// 0 when it holds anything else.
+int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest);
+
+// What a walk found out about the payload digest.
+enum { kDigestNone = 0, kDigestOk = 1, kDigestMismatch = 2 };
+struct PackDigestCheck {
+    int state;                    // kDigestNone: no end record, or one with no content
+    unsigned long long stored;    // the value the end record carries (kDigestOk, kDigestMismatch)
+    unsigned long long computed;  // the value of the bytes before the end record
+    DWORD endOffset;              // where the end record starts, from the package start (the
+                                  // package length when there is none)
+};
+// The number of a package whose bytes do not give the digest its end record carries (or whose
+// end record carries something that is no digest of ours).
+const DWORD kErrDigestMismatch = 167;
+
 // 1 when a record name (len bytes, not terminated) stays inside the destination folder once
 // joined to it: no NUL or control bytes, no drive, colon or device name, no leading separator,
 // no empty, "." or ".." component, no component ending in a dot or blank, none of <>"|?*.
@@ -91,6 +131,8 @@ struct PackVisitor {
     int trace;        // non-zero: the unpack trace lines go to the log under "UtlFile"
     DWORD pieceSize;  // content piece size: 0 for kPackagePiece; a larger size is taken from
                       // the heap for the call (4096 when that fails), so memory stays constant
+    PackDigestCheck* digest;  // non-null: the walk checks the payload digest and reports here;
+                              // a mismatch ends it with 167
 };
 
 // Walks the package that lies in the file srcAbsFile from dwOffset to its end, checking every
@@ -99,12 +141,24 @@ struct PackVisitor {
 // returned). The source is open only during the call.
 int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* visitor,
                     DWORD* error);
+// The same over a file the caller holds open (read access); it reads from dwOffset to the end of
+// the file as it is now. The file position is left anywhere.
+int utl_WalkPackageFile(HANDLE src, DWORD dwOffset, const PackVisitor* visitor, DWORD* error);
 
 // Unpacks the package in pszSrcPath\pszSrcFile, starting at dwOffset, into the existing folder
 // pszDstPath. 1 on success (*error untouched); 0 with the error number in *error (150-166).
 // Files unpacked before a failure stay. Trace and error lines go to the log under "UtlFile".
+// A package that carries a digest is checked while it is unpacked; on a mismatch (167) the files
+// this call made are deleted again. One trace line tells whether a digest was checked or none
+// was carried.
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                    DWORD* error, DWORD dwOffset);
+// The same for a package the caller holds open as src (a handle of pszSrcPath\pszSrcFile, read
+// access): the bytes and the size come from the handle, never from the name, and every file is
+// created new: a name that exists in the destination already is a 165, never reused. The trace
+// is the same as utl_FileUnpack's.
+int utl_FileUnpackHeld(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
+                       const char* pszDstPath, DWORD* error, DWORD dwOffset);
 
 // Adds pszSrcPath\pszSrcFile as one record to the package pszDstPath\pszDstFile: a new package
 // (header first, any old file replaced) when bAdd is 0, appended to an existing one otherwise.
@@ -114,3 +168,10 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 // the call.
 int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                  const char* pszDstFile, DWORD* error, int bAdd);
+// Closes the package pszDstPath\pszDstFile: appends the end record carrying the digest of every
+// byte before it. 1 on success; 0 with *error set: 150/151 bad arguments, 152 no such package,
+// 156 it cannot be opened, 157 a write failed (the package is cut back to its old length),
+// 168 it is closed already, or the reader's number when it is not a sound package.
+int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* error);
+// Records appended to a closed package would never be read: utl_FilePack refuses them.
+const DWORD kErrPackageClosed = 168;

@@ -48,6 +48,7 @@ TEST(Reader, HeaderOnlyPackageHoldsNoFilesAndEndsItsTraceAtSeventeen)
         "utl_FileUnpack: dwSizeHigh = 0 dwSizeLow = 17",
         "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= 17",
         "utl_FileUnpack: dwCurTotalLen = 17",
+        "utl_FileUnpack: the package carries no payload digest.",
     };
     EXPECT_EQ(Trace(), want);
 }
@@ -66,6 +67,7 @@ TEST(Reader, OneRecordTraceNamesEveryStep)
         "utl_FileUnpack: dwBufDataLen = 4 dwCurFileNameLen = 5 sizeof(DWORD) = 4",
         "utl_FileUnpack: dwCurTotalLen = 33",
         "utl_FileUnpack: szDstAbsFile = C:\\vtest\\rd_trace\\out\\a.txt",
+        "utl_FileUnpack: the package carries no payload digest.",
     };
     EXPECT_EQ(tail, want);
 }
@@ -85,17 +87,18 @@ TEST(Reader, EmptyRecordsAndExactlyFilledPackages)
 TEST(Reader, EndRecordStopsBeforeAnyTrailingBytes)
 {
     pt::ClearLogs();
-    // The end record's own data (5 bytes) and 1000 further bytes that would be refused if read.
+    // An end record without data and 1000 further bytes that would be refused if read.
     std::string trailing(1000, '\xFF');
-    Unpacked r = Unpack("rd_end", Header() + Record("a.txt", "abc") + Record("^Vemlo_end^", "zzzzz") + trailing);
+    Unpacked r = Unpack("rd_end", Header() + Record("a.txt", "abc") + Record("^Vemlo_end^", "") + trailing);
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(r.error, kUntouched);
     EXPECT_EQ(vt::List(r.out), (std::vector<std::string>{"^Vemlo_end^", "a.txt"}));
     EXPECT_EQ(vt::ReadAll(r.out + "\\^Vemlo_end^"), "");
     std::vector<std::string> t = Trace();
-    ASSERT_GE(t.size(), 2u);
-    EXPECT_EQ(t[t.size() - 2], "utl_FileUnpack: szDstAbsFile = C:\\vtest\\rd_end\\out\\^Vemlo_end^");
-    EXPECT_EQ(t.back(), "utl_FileUnpack: The file is end.");
+    ASSERT_GE(t.size(), 3u);
+    EXPECT_EQ(t[t.size() - 3], "utl_FileUnpack: szDstAbsFile = C:\\vtest\\rd_end\\out\\^Vemlo_end^");
+    EXPECT_EQ(t[t.size() - 2], "utl_FileUnpack: The file is end.");
+    EXPECT_EQ(t.back(), "utl_FileUnpack: the package carries no payload digest.");
 
     // An end record whose data would reach beyond the package is refused before its name.
     Unpacked bad = Unpack("rd_end_long", Header() + RecordRaw(11, 6, "^Vemlo_end^", "zzzzz"));
@@ -396,6 +399,102 @@ TEST(Reader, SubfolderNamesWorkOnlyWhenTheSubfolderExists)
     EXPECT_EQ(vt::ReadAll(out + "\\sub\\a.txt"), "in sub");
     EXPECT_EQ(vt::ReadAll(out + "\\sub\\b.txt"), "b");
     EXPECT_EQ(vt::List(out), (std::vector<std::string>{"sub"}));
+}
+
+TEST(Reader, PayloadDigestIsCheckedWhileUnpacking)
+{
+    const std::string base = Header() + Record("a.txt", "abc") + Record("b.bin", pt::Pattern(5000, 3));
+    const std::string closed = pt::Closed(base);
+    const std::string signature = pt::Pattern(1500, 4);  // what signing appends: never read
+    const uint64_t digest = XXH3_64bits(base.data(), base.size());
+    auto flip = [](std::string b, size_t at) { b[at] = static_cast<char>(b[at] ^ 0x01); return b; };
+    const size_t valueAt = closed.size() - 8, idAt = closed.size() - 10;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        DWORD offset;
+        DWORD error;  // 0: unpacked
+    };
+    const std::vector<Case> cases = {
+        {"closed and signed", closed + signature, 0, 0},
+        {"closed behind an image", std::string(300, 'I') + closed, 300, 0},
+        {"a content byte changed", flip(closed, base.size() - 100) + signature, 0, 167},
+        {"a name byte changed", flip(closed, 17 + 8 + 2), 0, 167},
+        {"a digest byte changed", flip(closed, valueAt + 7), 0, 167},
+        {"an algorithm this reader does not know", flip(closed, idAt) + signature, 0, 167},
+        {"an end record carrying something else", base + Record("^Vemlo_end^", "zzzzz"), 0, 167},
+        {"no end record", base, 0, 0},
+    };
+    for (const Case& c : cases) {
+        pt::ClearLogs();
+        Unpacked r = Unpack("rd_digest", c.bytes, c.offset);
+        std::vector<std::string> t = Trace();
+        if (c.error == 0) {
+            EXPECT_EQ(r.result, 1) << c.what;
+            EXPECT_EQ(vt::ReadAll(r.out + "\\b.bin"), pt::Pattern(5000, 3)) << c.what;
+        } else {
+            EXPECT_EQ(r.result, 0) << c.what;
+            EXPECT_EQ(r.error, c.error) << c.what;
+            // Nothing of a damaged package stays behind, not even the files that came out whole.
+            EXPECT_TRUE(vt::List(r.out).empty()) << c.what;
+            ASSERT_GE(t.size(), 2u);
+            EXPECT_EQ(t.back(), "utl_FileUnpack:Err: 167.") << c.what;
+            EXPECT_EQ(t[t.size() - 2].rfind("utl_FileUnpack: payload digest mismatch: the end record carries ", 0), 0u)
+                << t[t.size() - 2];
+        }
+    }
+    // The verified digest is named in the trace as xxhsum -H3 prints it.
+    pt::ClearLogs();
+    Unpack("rd_digest", closed);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+    EXPECT_EQ(Trace().back(), "utl_FileUnpack: payload digest XXH3-64 " + std::string(hex) + " verified.");
+}
+
+TEST(Reader, HeldSourceIsReadThroughItsHandleAndMakesOnlyNewFiles)
+{
+    std::string d = vt::FreshDir("rd_held");
+    std::string out = d + "\\out";
+    vt::MakeDirs(out);
+    vt::WriteAll(d + "\\p.bin", pt::Closed(Header() + Record("a.txt", "original")));
+    HANDLE src = CreateFileA((d + "\\p.bin").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                             OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(src, INVALID_HANDLE_VALUE);
+    // The name now shows another package: what is held is what is read.
+    ASSERT_TRUE(MoveFileA((d + "\\p.bin").c_str(), (d + "\\p.old").c_str()));
+    vt::WriteAll(d + "\\p.bin", pt::Closed(Header() + Record("a.txt", "swapped") + Record("evil.exe", "MZ")));
+    DWORD err = kUntouched;
+    EXPECT_EQ(utl_FileUnpackHeld(src, d.c_str(), "p.bin", out.c_str(), &err, 0), 1);
+    EXPECT_EQ(vt::ReadAll(out + "\\a.txt"), "original");
+    EXPECT_EQ(vt::List(out), (std::vector<std::string>{"^Vemlo_end^", "a.txt"}));
+
+    // A name that is there already is somebody else's: refused (165), never written into, and
+    // not deleted when the package then turns out damaged either.
+    vt::RemoveTree(out);
+    vt::MakeDirs(out);
+    vt::WriteAll(out + "\\a.txt", "planted");
+    EXPECT_EQ(utl_FileUnpackHeld(src, d.c_str(), "p.bin", out.c_str(), &err, 0), 0);
+    EXPECT_EQ(err, 165u);
+    EXPECT_EQ(vt::ReadAll(out + "\\a.txt"), "planted");
+    CloseHandle(src);
+
+    std::string bad = pt::Closed(Header() + Record("n.txt", "new") + Record("a.txt", "abc"));
+    bad[17 + 8 + 5] = 'X';  // n.txt's content damaged
+    vt::WriteAll(d + "\\bad.bin", bad);
+    src = CreateFileA((d + "\\bad.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(utl_FileUnpackHeld(src, d.c_str(), "bad.bin", out.c_str(), &err, 0), 0);
+    EXPECT_EQ(err, 165u);  // a.txt is planted; n.txt was made and goes again only on a mismatch
+    CloseHandle(src);
+    vt::RemoveTree(out + "\\n.txt");
+    vt::RemoveTree(out + "\\a.txt");
+    src = CreateFileA((d + "\\bad.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    vt::WriteAll(out + "\\keep.txt", "someone else's");
+    EXPECT_EQ(utl_FileUnpackHeld(src, d.c_str(), "bad.bin", out.c_str(), &err, 0), 0);
+    EXPECT_EQ(err, 167u);
+    EXPECT_EQ(vt::List(out), std::vector<std::string>{"keep.txt"});
+    CloseHandle(src);
+    EXPECT_EQ(utl_FileUnpackHeld(INVALID_HANDLE_VALUE, d.c_str(), "p.bin", out.c_str(), &err, 0), 0);
+    EXPECT_EQ(err, 156u);
 }
 
 TEST(Reader, NullErrorPointerIsRefused)

@@ -86,6 +86,25 @@ bool SameFile(const char* a, const char* b)
            ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+DWORD SeeEnd(void* ctx, const PackRecord* record)
+{
+    if (record->isEnd) *static_cast<int*>(ctx) = 1;
+    return 0;
+}
+
+// 1 when the package in file (open, readable) already ends with an end record; whether it is
+// sound otherwise is left to its readers.
+int IsClosed(HANDLE file)
+{
+    int closed = 0;
+    PackVisitor v = {};
+    v.begin = SeeEnd;
+    v.ctx = &closed;
+    DWORD err = 0;
+    utl_WalkPackageFile(file, 0, &v, &err);
+    return closed;
+}
+
 }  // namespace
 
 int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
@@ -140,6 +159,11 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     }
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
+    if (bAdd && IsClosed(pkg.file.Get())) {
+        pkg.keep = true;
+        Trace("%s the package is closed: records after its end record would never be read.", dstAbsFile);
+        return (*error = kErrPackageClosed), 0;
+    }
     if (!SetFilePointerEx(pkg.file.Get(), zero, &pkg.start, FILE_END)) {
         pkg.keep = true;  // position unknown: nothing written, nothing to cut
         return (*error = 157), 0;
@@ -185,5 +209,48 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
     TraceCode("ReadFile failed with err ", readError);
     pkg.keep = true;
     *error = readError;
+    return 1;
+}
+
+int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* error)
+{
+    if (!error) return 0;
+    if (!pszDstPath || !pszDstFile) return (*error = 150), 0;
+    char dstAbsFile[MAX_PATH];
+    if (!utl_JoinPath(dstAbsFile, sizeof dstAbsFile, pszDstPath, pszDstFile)) return (*error = 151), 0;
+    if (!utl_FileExists(dstAbsFile)) return (*error = 152), 0;
+    // Nobody else writes while the digest is taken and the end record appended.
+    PackageFile pkg;
+    pkg.file.Reset(CreateFileA(dstAbsFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!pkg.file.Valid()) return (*error = 156), 0;
+    pkg.keep = true;
+
+    int closed = 0;
+    PackDigestCheck check;
+    PackVisitor v = {};
+    v.begin = SeeEnd;
+    v.ctx = &closed;
+    v.pieceSize = kUnpackPiece;
+    v.digest = &check;
+    DWORD code = 0;
+    if (!utl_WalkPackageFile(pkg.file.Get(), 0, &v, &code)) return (*error = code), 0;
+    if (closed) return (*error = kErrPackageClosed), 0;
+
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(pkg.file.Get(), zero, &pkg.start, FILE_END)) return (*error = 157), 0;
+    pkg.keep = false;  // from here on a failure cuts the package back
+    BYTE name[kPackageEndNameLen], data[kEndDataLen];
+    memcpy(name, kPackageEndName, sizeof name);
+    utl_EncodeEndData(data, check.computed);
+    if (!WriteLength(pkg.file.Get(), kPackageEndNameLen) || !WriteLength(pkg.file.Get(), kEndDataLen) ||
+        !MixAndWrite(pkg.file.Get(), name, sizeof name) || !MixAndWrite(pkg.file.Get(), data, sizeof data))
+        return (*error = 157), 0;
+    pkg.keep = true;
+    char line[MAX_PATH + 96];
+    utl_Format(line, sizeof line, "utl_ClosePackage: %s payload digest XXH3-64 %08x%08x", dstAbsFile,
+               (DWORD)(check.computed >> 32), (DWORD)check.computed);
+    utl_WriteLog(kModule, line, 0);
     return 1;
 }

@@ -232,4 +232,32 @@ TEST(Writer, ContentCopyRefusesSourcesThatDoNotHoldTheRecordedSize)
     CloseHandle(noWrite);
 }
 
+TEST(Writer, ClosingAppendsTheDigestAndTakesNoMoreRecords)
+{
+    std::string d = FreshPair("wr_close");
+    vt::WriteAll(d + "\\src\\a.txt", "abc");
+    vt::WriteAll(d + "\\src\\b.txt", "more");
+    DWORD err = kUntouched;
+    ASSERT_EQ(Pack(d, "a.txt", 0, &err), 1);
+    std::string pkg = d + "\\out\\p.bin";
+    EXPECT_EQ(utl_ClosePackage((d + "\\out").c_str(), "p.bin", &err), 1);
+    const std::string closed = pt::Closed(Header() + Record("a.txt", "abc"));
+    EXPECT_EQ(vt::ReadAll(pkg), closed);
+
+    // Closed once: neither closed again nor appended to; the package stays as it was.
+    err = kUntouched;
+    EXPECT_EQ(utl_ClosePackage((d + "\\out").c_str(), "p.bin", &err), 0);
+    EXPECT_EQ(err, 168u);
+    EXPECT_EQ(Pack(d, "b.txt", 1, &err), 0);
+    EXPECT_EQ(err, 168u);
+    EXPECT_EQ(vt::ReadAll(pkg), closed);
+    // A package that is no sound package is not closed either.
+    vt::WriteAll(pkg, Header() + Record("a.txt", "abc").substr(0, 10));
+    EXPECT_EQ(utl_ClosePackage((d + "\\out").c_str(), "p.bin", &err), 0);
+    EXPECT_EQ(err, 163u);
+    EXPECT_EQ(vt::ReadAll(pkg), Header() + Record("a.txt", "abc").substr(0, 10));
+    EXPECT_EQ(utl_ClosePackage((d + "\\out").c_str(), "none.bin", &err), 0);
+    EXPECT_EQ(err, 152u);
+}
+
 }  // namespace

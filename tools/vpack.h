@@ -1,6 +1,11 @@
 // vpack: the command table. Each vpack_*.cpp registers its commands with VPACK_COMMAND.
 #pragma once
 
+#include <string>
+#include <vector>
+
+struct PackDigestCheck;
+
 // A command gets the arguments after its name; it returns the exit status:
 // 0 success, 1 failure (one line "vpack: ..." on standard error), 2 wrong usage.
 using VpackRun = int (*)(int argc, char** argv);
@@ -27,3 +32,24 @@ int VpackUsage(const char* name);
 int VpackFail(const char* text);
 // True when the arguments ask for help ("-h" or "--help" anywhere).
 bool VpackWantsHelp(int argc, char** argv);
+
+// ---- Shared by the package and setup commands -------------------------------------------------
+
+// Where a setup executable carries its package: the stub's image is padded to this size.
+const unsigned long kVpackStubImage = 307200;
+struct VpackListed {
+    std::string name;
+    unsigned long size;
+};
+// Prints "vpack: error N: <meaning> (<what>)" on standard error and returns 1.
+int VpackFailWith(unsigned long code, const std::string& what = "");
+// Walks the package in path from offset with every check of the reader and the digest check
+// (check receives the outcome; a mismatch is not an error here). 0, or the reader's error number.
+unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
+                                std::vector<VpackListed>* records);
+// "digest: ok XXH3-64 <hex>", "digest: none" or "digest: mismatch (...)".
+std::string VpackDigestText(const PackDigestCheck& check);
+std::string VpackHex64(unsigned long long v);
+// Splits a path at its last separator (\\ or /, double-byte characters stepped over): "a.txt" gives
+// "." and "a.txt", "C:x" gives "C:." and "x". False when the name part is empty.
+bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name);

@@ -35,20 +35,33 @@ const char* ErrorText(DWORD code)
     case 164: return "a name cannot be read in full";
     case 165: return "a destination file cannot be created, or its name would leave the destination folder";
     case 166: return "a content piece cannot be read in full, or the source changed size while packed";
+    case 167: return "the payload digest does not match: the package is damaged";
+    case 168: return "the package is closed: records after its end record would never be read "
+                     "(make a new one with vpack create)";
     default: return "unknown error";
     }
 }
 
-int FailWith(DWORD code, const std::string& what = "")
+}  // namespace
+
+int VpackFailWith(unsigned long code, const std::string& what)
 {
     std::string line = "error " + std::to_string(code) + ": " + ErrorText(code);
     if (!what.empty()) line += " (" + what + ")";
     return VpackFail(line.c_str());
 }
 
+std::string VpackHex64(unsigned long long v)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%08lx%08lx", static_cast<unsigned long>(v >> 32),
+                  static_cast<unsigned long>(v & 0xFFFFFFFFu));
+    return text;
+}
+
 // Splits a path at its last separator, stepping over double-byte characters whose trail byte
 // is 0x5C. "a.txt" gives "." and "a.txt"; "C:\x" gives "C:" and "x"; "\x" gives "" and "x".
-bool SplitPath(const std::string& path, std::string* dir, std::string* name)
+bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name)
 {
     size_t cut = std::string::npos;
     for (size_t i = 0; i < path.size(); ++i) {
@@ -70,6 +83,48 @@ bool SplitPath(const std::string& path, std::string* dir, std::string* name)
     return !name->empty();
 }
 
+unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
+                                std::vector<VpackListed>* records)
+{
+    if (path.size() >= MAX_PATH) return 151;
+    if (!utl_FileExists(path.c_str())) return 152;
+    PackVisitor v = {};
+    v.begin = [](void* ctx, const PackRecord* record) -> DWORD {
+        auto* out = static_cast<std::vector<VpackListed>*>(ctx);
+        if (out && !record->isEnd) out->push_back({record->name, record->dataLen});
+        return 0;
+    };
+    v.pieceSize = kUnpackPiece;
+    v.ctx = records;
+    v.digest = check;
+    DWORD err = 0;
+    return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
+}
+
+std::string VpackDigestText(const PackDigestCheck& check)
+{
+    if (check.state == kDigestNone) return "digest: none";
+    if (check.state == kDigestOk) return "digest: ok XXH3-64 " + VpackHex64(check.stored);
+    return "digest: mismatch (the end record carries " + VpackHex64(check.stored) + ", the package gives " +
+           VpackHex64(check.computed) + ")";
+}
+
+namespace {
+
+int FailWith(DWORD code, const std::string& what = "") { return VpackFailWith(code, what); }
+
+// The package behind a setup executable: an "MZ" file larger than the stub's image.
+DWORD DefaultOffset(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    char mz[2] = {0, 0};
+    bool exe = std::fread(mz, 1, 2, f) == 2 && mz[0] == 'M' && mz[1] == 'Z';
+    bool large = exe && std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) > static_cast<long>(kVpackStubImage);
+    std::fclose(f);
+    return large ? kVpackStubImage : 0;
+}
+
 bool ParseOffset(const char* text, DWORD* out)
 {
     if (!text || !*text || *text == '-') return false;
@@ -85,6 +140,7 @@ bool ParseOffset(const char* text, DWORD* out)
 struct Args {
     std::vector<std::string> pos;
     DWORD offset = 0;
+    bool offsetGiven = false;
     bool verbose = false;
 };
 
@@ -93,6 +149,7 @@ bool ParseArgs(int argc, char** argv, bool allowVerbose, Args* a)
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--offset") == 0) {
             if (i + 1 >= argc || !ParseOffset(argv[++i], &a->offset)) return false;
+            a->offsetGiven = true;
         } else if (allowVerbose && std::strcmp(argv[i], "-v") == 0) {
             a->verbose = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -101,6 +158,7 @@ bool ParseArgs(int argc, char** argv, bool allowVerbose, Args* a)
             a->pos.push_back(argv[i]);
         }
     }
+    if (!a->offsetGiven && !a->pos.empty()) a->offset = DefaultOffset(a->pos[0]);
     return true;
 }
 
@@ -110,10 +168,10 @@ int PackFiles(const char* command, int argc, char** argv, bool fresh)
 {
     if (argc < 2) return VpackUsage(command);
     std::string pkgDir, pkgName;
-    if (!SplitPath(argv[0], &pkgDir, &pkgName)) return VpackUsage(command);
+    if (!VpackSplitPath(argv[0], &pkgDir, &pkgName)) return VpackUsage(command);
     for (int i = 1; i < argc; ++i) {
         std::string dir, name;
-        if (!SplitPath(argv[i], &dir, &name)) return VpackUsage(command);
+        if (!VpackSplitPath(argv[i], &dir, &name)) return VpackUsage(command);
         DWORD err = 0;
         int add = fresh && i == 1 ? 0 : 1;
         if (!utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, add))
@@ -122,33 +180,19 @@ int PackFiles(const char* command, int argc, char** argv, bool fresh)
     return 0;
 }
 
-struct Listed {
-    std::string name;
-    DWORD size;
-};
-
-DWORD Collect(void* ctx, const PackRecord* record)
+// Walks the package with the reader's checks and its digest, writing nothing. 0 when it is sound
+// (a digest mismatch is 167), else the error number.
+DWORD ListPackage(const std::string& path, DWORD offset, std::vector<VpackListed>* records, PackDigestCheck* check)
 {
-    if (!record->isEnd) static_cast<std::vector<Listed>*>(ctx)->push_back({record->name, record->dataLen});
-    return 0;
+    DWORD err = VpackCheckPackage(path, offset, check, records);
+    if (err == 0 && check->state == kDigestMismatch) err = kErrDigestMismatch;
+    return err;
 }
 
-// Walks the package with the reader's checks, writing nothing. 0 or the error number.
-DWORD ListPackage(const std::string& path, DWORD offset, std::vector<Listed>* records)
+void Print(const std::vector<VpackListed>& records, const PackDigestCheck& check)
 {
-    if (path.size() >= MAX_PATH) return 151;
-    if (!utl_FileExists(path.c_str())) return 152;
-    PackVisitor v = {};
-    v.begin = Collect;
-    v.pieceSize = kUnpackPiece;
-    v.ctx = records;
-    DWORD err = 0;
-    return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
-}
-
-void Print(const std::vector<Listed>& records)
-{
-    for (const Listed& r : records) std::printf("%s\t%lu\n", r.name.c_str(), static_cast<unsigned long>(r.size));
+    for (const VpackListed& r : records) std::printf("%s\t%lu\n", r.name.c_str(), static_cast<unsigned long>(r.size));
+    std::printf("%s\n", VpackDigestText(check).c_str());
 }
 
 }  // namespace
@@ -165,30 +209,35 @@ VPACK_COMMAND(append, "append", "vpack append PACKAGE FILE...", "add the files a
 }
 
 VPACK_COMMAND(list, "list", "vpack list PACKAGE [--offset N]",
-              "one line per record: name, a tab and its size; a damaged package is refused")
+              "one line per record (name, a tab, its size), then the payload digest: ok or none; a "
+              "damaged package is refused. A setup executable is read from 307200 on")
 {
     Args a;
     if (!ParseArgs(argc, argv, false, &a) || a.pos.size() != 1) return VpackUsage("list");
-    std::vector<Listed> records;
-    if (DWORD err = ListPackage(a.pos[0], a.offset, &records)) return FailWith(err);
-    Print(records);
+    std::vector<VpackListed> records;
+    PackDigestCheck check = {};
+    if (DWORD err = ListPackage(a.pos[0], a.offset, &records, &check))
+        return FailWith(err, err == kErrDigestMismatch ? VpackDigestText(check) : "");
+    Print(records, check);
     return 0;
 }
 
 VPACK_COMMAND(extract, "extract", "vpack extract PACKAGE DIR [--offset N] [-v]",
-              "unpack the package into DIR (made when missing); -v then lists what came out")
+              "unpack the package into DIR (made when missing); a digest mismatch leaves nothing there; -v "
+              "then lists what came out and the digest")
 {
     Args a;
     if (!ParseArgs(argc, argv, true, &a) || a.pos.size() != 2) return VpackUsage("extract");
     std::string dir, name;
-    if (!SplitPath(a.pos[0], &dir, &name)) return VpackUsage("extract");
+    if (!VpackSplitPath(a.pos[0], &dir, &name)) return VpackUsage("extract");
     const std::string& dst = a.pos[1];
     if (!utl_DirExists(dst.c_str())) CreateDirectoryA(dst.c_str(), NULL);
     DWORD err = 0;
     if (!utl_FileUnpack(dir.c_str(), name.c_str(), dst.c_str(), &err, a.offset)) return FailWith(err);
     if (a.verbose) {
-        std::vector<Listed> records;
-        if (ListPackage(a.pos[0], a.offset, &records) == 0) Print(records);
+        std::vector<VpackListed> records;
+        PackDigestCheck check = {};
+        if (ListPackage(a.pos[0], a.offset, &records, &check) == 0) Print(records, check);
     }
     return 0;
 }

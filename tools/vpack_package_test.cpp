@@ -47,7 +47,7 @@ TEST(VpackPackage, CreateListExtractRoundTrip)
 
     Outcome l = Vpack({"list", d + "\\p.vpk"});
     EXPECT_EQ(l.code, 0);
-    EXPECT_EQ(l.out, "a.txt\t3\nbig.bin\t10256\nempty\t0\n");
+    EXPECT_EQ(l.out, "a.txt\t3\nbig.bin\t10256\nempty\t0\ndigest: none\n");
 
     Outcome x = Vpack({"extract", d + "\\p.vpk", d + "\\out", "-v"});
     EXPECT_EQ(x.code, 0) << x.err;
@@ -69,7 +69,7 @@ TEST(VpackPackage, OffsetsFindAPackageBehindAnImage)
     vt::WriteAll(d + "\\setup.exe", std::string(307200, '\0') + pt::Header() + pt::Record("VemloSetup.exe", "MZ"));
     Outcome l = Vpack({"list", d + "\\setup.exe", "--offset", "307200"});
     EXPECT_EQ(l.code, 0) << l.err;
-    EXPECT_EQ(l.out, "VemloSetup.exe\t2\n");
+    EXPECT_EQ(l.out, "VemloSetup.exe\t2\ndigest: none\n");
     Outcome x = Vpack({"extract", d + "\\setup.exe", d + "\\out", "--offset", "0x4B000"});
     EXPECT_EQ(x.code, 0) << x.err;
     EXPECT_EQ(vt::ReadAll(d + "\\out\\VemloSetup.exe"), "MZ");
@@ -108,6 +108,65 @@ TEST(VpackPackage, DamagedPackagesAreRefusedWithOneLine)
     Outcome src = Vpack({"create", d + "\\new.vpk", d + "\\nothing.txt"});
     EXPECT_EQ(src.code, 1);
     EXPECT_EQ(src.err.rfind("vpack: error 152: ", 0), 0u) << src.err;
+}
+
+// A release engineer's road: a closed setup from the files (or from a package), read back by list
+// and extract as it is, after a signature was appended, and refused once damaged.
+TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
+{
+    std::string d = vt::FreshDir("vpack_setup");
+    vt::MakeDirs(d + "\\in");
+    std::string stub = "MZ" + pt::Pattern(3000, 5);
+    vt::WriteAll(d + "\\stub.exe", stub);
+    vt::WriteAll(d + "\\in\\a.txt", "abc");
+    vt::WriteAll(d + "\\in\\b.bin", pt::Pattern(70000, 6));
+    const std::string pkg = pt::Header() + pt::Record("a.txt", "abc") + pt::Record("b.bin", pt::Pattern(70000, 6));
+    std::string image = stub + std::string(307200 - stub.size(), '\0');
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(XXH3_64bits(pkg.data(), pkg.size())));
+
+    Outcome made = Vpack({"setup", d + "\\stub.exe", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin"});
+    EXPECT_EQ(made.code, 0) << made.err;
+    EXPECT_EQ(vt::ReadAll(d + "\\s.exe"), image + pt::Closed(pkg));
+    EXPECT_EQ(vt::List(d), (std::vector<std::string>{"in", "s.exe", "stub.exe"}));  // no package left over
+    // The same bytes through a package; an already closed package is closed afresh, not twice.
+    EXPECT_EQ(Vpack({"create", d + "\\p.vpk", d + "\\in\\a.txt", d + "\\in\\b.bin"}).code, 0);
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe"}).code, 0);
+    EXPECT_EQ(vt::ReadAll(d + "\\s2.exe"), vt::ReadAll(d + "\\s.exe"));
+    Outcome closed = Vpack({"close", d + "\\p.vpk"});
+    EXPECT_EQ(closed.out, "digest: ok XXH3-64 " + std::string(hex) + "\n") << closed.err;
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe"}).code, 0);
+    EXPECT_EQ(vt::ReadAll(d + "\\s3.exe"), vt::ReadAll(d + "\\s.exe"));
+    Outcome more = Vpack({"append", d + "\\p.vpk", d + "\\in\\a.txt"});
+    EXPECT_EQ(more.code, 1);
+    EXPECT_EQ(more.err.rfind("vpack: error 168: the package is closed", 0), 0u) << more.err;
+    EXPECT_EQ(vt::ReadAll(d + "\\p.vpk"), pt::Closed(pkg));
+
+    // Signed: whatever follows the end record is never read. No --offset needed for a setup.
+    vt::WriteAll(d + "\\s.exe", image + pt::Closed(pkg) + pt::Pattern(1536, 7));
+    const std::string listing = "a.txt\t3\nb.bin\t70000\ndigest: ok XXH3-64 " + std::string(hex) + "\n";
+    Outcome l = Vpack({"list", d + "\\s.exe"});
+    EXPECT_EQ(l.code, 0) << l.err;
+    EXPECT_EQ(l.out, listing);
+    Outcome x = Vpack({"extract", d + "\\s.exe", d + "\\out", "-v"});
+    EXPECT_EQ(x.out, listing) << x.err;
+    EXPECT_EQ(vt::ReadAll(d + "\\out\\b.bin"), pt::Pattern(70000, 6));
+
+    // One changed payload byte: list, extract and assemble all refuse, and extract leaves nothing.
+    std::string damaged = image + pt::Closed(pkg);
+    damaged[307200 + 17 + 8 + 5 + 8 + 5 + 40000] ^= 0x10;
+    vt::WriteAll(d + "\\bad.exe", damaged);
+    Outcome bl = Vpack({"list", d + "\\bad.exe"});
+    EXPECT_EQ(bl.code, 1);
+    EXPECT_EQ(bl.out, "");
+    EXPECT_EQ(bl.err.rfind("vpack: error 167: the payload digest does not match", 0), 0u) << bl.err;
+    Outcome bx = Vpack({"extract", d + "\\bad.exe", d + "\\badout"});
+    EXPECT_EQ(bx.code, 1);
+    EXPECT_TRUE(vt::List(d + "\\badout").empty());
+    vt::WriteAll(d + "\\bad.vpk", damaged.substr(307200));
+    Outcome ba = Vpack({"assemble", d + "\\stub.exe", d + "\\bad.vpk", d + "\\bad2.exe"});
+    EXPECT_EQ(ba.code, 1);
+    EXPECT_FALSE(vt::Exists(d + "\\bad2.exe"));
 }
 
 TEST(VpackPackage, UsageAndHelp)

@@ -1,15 +1,15 @@
-// vpack assemble: a setup executable from the bare stub and a package.
+// vpack's setup commands: close a package, assemble a setup executable from the bare stub and a
+// package, or make one straight from the files.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "package/package.h"
 #include "tools/vpack.h"
 
 namespace {
-
-const unsigned long kStubImage = 307200;  // where the stub looks for its package
 
 bool ReadWhole(const char* path, std::vector<char>* bytes)
 {
@@ -23,37 +23,108 @@ bool ReadWhole(const char* path, std::vector<char>* bytes)
     return ok;
 }
 
-}  // namespace
-
-VPACK_COMMAND(assemble, "assemble", "vpack assemble STUB PACKAGE OUT",
-              "pad the stub with zeros to 307200 bytes and append the package")
+void Le32(std::vector<char>* out, DWORD v)
 {
-    if (argc != 3) return VpackUsage("assemble");
+    for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// The end record that closes package bytes: N, D, the mixed name, the mixed tagged digest.
+std::vector<char> EndRecord(unsigned long long digest)
+{
+    std::vector<char> rec;
+    Le32(&rec, kPackageEndNameLen);
+    Le32(&rec, kEndDataLen);
+    BYTE name[kPackageEndNameLen], data[kEndDataLen];
+    memcpy(name, kPackageEndName, sizeof name);
+    utl_EncodeEndData(data, digest);
+    MixBytes(name, sizeof name);
+    MixBytes(data, sizeof data);
+    rec.insert(rec.end(), name, name + sizeof name);
+    rec.insert(rec.end(), data, data + sizeof data);
+    return rec;
+}
+
+// Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
+// record with their digest. The package is checked first: a damaged one never becomes a setup.
+int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
+{
     std::vector<char> stub, package;
-    if (!ReadWhole(argv[0], &stub)) return VpackFail((std::string("cannot read stub ") + argv[0]).c_str());
-    if (stub.size() > kStubImage) {
+    if (!ReadWhole(stubPath, &stub)) return VpackFail((std::string("cannot read stub ") + stubPath).c_str());
+    if (stub.size() > kVpackStubImage) {
         char line[200];
-        std::snprintf(line, sizeof line, "stub %s is %lu bytes; it must not exceed %lu", argv[0],
-                      (unsigned long)stub.size(), kStubImage);
+        std::snprintf(line, sizeof line, "stub %s is %lu bytes; it must not exceed %lu", stubPath,
+                      (unsigned long)stub.size(), kVpackStubImage);
         return VpackFail(line);
     }
-    if (!ReadWhole(argv[1], &package)) return VpackFail((std::string("cannot read package ") + argv[1]).c_str());
+    PackDigestCheck check = {};
+    unsigned long err = VpackCheckPackage(packagePath, 0, &check, nullptr);
+    if (err == 0 && check.state == kDigestMismatch) err = kErrDigestMismatch;
+    if (err) return VpackFailWith(err, std::string(packagePath) + (err == kErrDigestMismatch ? ": " + VpackDigestText(check) : ""));
+    if (!ReadWhole(packagePath, &package)) return VpackFail((std::string("cannot read package ") + packagePath).c_str());
+    if (check.endOffset > package.size()) return VpackFail((std::string("package changed while read: ") + packagePath).c_str());
+    package.resize(check.endOffset);
+    std::vector<char> end = EndRecord(check.computed);
+
     size_t stubSize = stub.size();
-    stub.resize(kStubImage, '\0');
+    stub.resize(kVpackStubImage, '\0');
     // Written under a temporary name and moved into place, so a failed run never leaves a
     // half-written setup under the final name.
-    std::string tmp = std::string(argv[2]) + ".part";
+    std::string tmp = std::string(outPath) + ".part";
     FILE* out = std::fopen(tmp.c_str(), "wb");
     if (!out) return VpackFail((std::string("cannot create ") + tmp).c_str());
     bool ok = std::fwrite(stub.data(), 1, stub.size(), out) == stub.size() &&
-              (package.empty() || std::fwrite(package.data(), 1, package.size(), out) == package.size());
+              std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
+              std::fwrite(end.data(), 1, end.size(), out) == end.size();
     ok = (std::fclose(out) == 0) && ok;
-    if (!ok || !MoveFileExA(tmp.c_str(), argv[2], MOVEFILE_REPLACE_EXISTING)) {
+    if (!ok || !MoveFileExA(tmp.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileA(tmp.c_str());
-        return VpackFail((std::string("cannot write ") + argv[2]).c_str());
+        return VpackFail((std::string("cannot write ") + outPath).c_str());
     }
-    std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu)\n", argv[2],
-                (unsigned long)(kStubImage + package.size()), (unsigned long)stubSize, kStubImage,
-                (unsigned long)package.size());
+    std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath,
+                (unsigned long)(kVpackStubImage + package.size() + end.size()), (unsigned long)stubSize,
+                kVpackStubImage, (unsigned long)(package.size() + end.size()));
+    std::printf("payload digest: XXH3-64 %s\n", VpackHex64(check.computed).c_str());
     return 0;
+}
+
+}  // namespace
+
+VPACK_COMMAND(close, "close", "vpack close PACKAGE",
+              "append the end record with the payload digest; a closed package takes no more records")
+{
+    if (argc != 1) return VpackUsage("close");
+    std::string dir, name;
+    if (!VpackSplitPath(argv[0], &dir, &name)) return VpackUsage("close");
+    DWORD err = 0;
+    if (!utl_ClosePackage(dir.c_str(), name.c_str(), &err)) return VpackFailWith(err, argv[0]);
+    PackDigestCheck check = {};
+    if (VpackCheckPackage(argv[0], 0, &check, nullptr) == 0) std::printf("%s\n", VpackDigestText(check).c_str());
+    return 0;
+}
+
+VPACK_COMMAND(assemble, "assemble", "vpack assemble STUB PACKAGE OUT",
+              "pad the stub with zeros to 307200 bytes, append the package and close it with its digest")
+{
+    if (argc != 3) return VpackUsage("assemble");
+    return Assemble(argv[0], argv[1], argv[2]);
+}
+
+VPACK_COMMAND(setup, "setup", "vpack setup STUB OUT FILE...",
+              "make a setup straight from the stub and the files (a package of them, assembled)")
+{
+    if (argc < 3) return VpackUsage("setup");
+    std::string pkg = std::string(argv[1]) + ".vpk.part";
+    std::string pkgDir, pkgName;
+    VpackSplitPath(pkg, &pkgDir, &pkgName);
+    int rc = 0;
+    for (int i = 2; i < argc && rc == 0; ++i) {
+        std::string dir, name;
+        bool named = VpackSplitPath(argv[i], &dir, &name);
+        DWORD err = 0;
+        if (!named || !utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, i > 2))
+            rc = !named ? VpackUsage("setup") : VpackFailWith(err, argv[i]);
+    }
+    if (rc == 0) rc = Assemble(argv[0], pkg.c_str(), argv[1]);
+    DeleteFileA(pkg.c_str());
+    return rc;
 }
