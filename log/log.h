@@ -34,7 +34,25 @@ void utl_WriteLog(const char* tag, const char* message, int isDetail);
 // A log whose file stem the caller names: c:\VemloLog\<name><date>.log.
 void utl_WriteNamedLog(const char* name, const char* message);
 
-// None of the writers reports failure: a line that cannot be written is lost.
+// None of the writers reports failure: a line that cannot be written is lost. Each line is
+// appended whole under a byte-range lock; the lock is waited for at most 500 ms, after which the
+// line goes out unlocked and later lines no longer wait (utl_SetLogLockWait sets the bound; tests).
+void utl_SetLogLockWait(DWORD ms);
+
+// A log session keeps every day's file that a writer opens on this thread open until the
+// session ends, instead of opening it for each line: for runs of many lines, such as an unpack's
+// trace. Sessions nest; another thread's lines are written as outside a session.
+void utl_BeginLogSession();
+void utl_EndLogSession();
+struct LogSession {
+    LogSession() { utl_BeginLogSession(); }
+    ~LogSession() { utl_EndLogSession(); }
+    LogSession(const LogSession&) = delete;
+    LogSession& operator=(const LogSession&) = delete;
+};
+
+// 1 when the open file's final path (links resolved) is path, compared without letter case.
+int utl_IsHandleAtPath(HANDLE file, const char* path);
 
 // ---- Log switches and hex dumps --------------------------------------------------------------
 

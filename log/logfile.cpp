@@ -11,59 +11,100 @@ namespace {
 
 const char kLogDir[] = "c:\\VemloLog";
 
-HANDLE OpenExisting(const char* path)
-{
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       0, NULL);
-}
-
 // Several processes may append to one file. Between a seek to the end and the write, another
 // process can write at the same offset and one line overwrites the other. So the seek and the
 // write happen under a byte-range lock far beyond any real data (it never hinders readers).
-// The lock is waited for a bounded time only: a line is never worth hanging the setup for.
+// The lock is waited for a bounded time only: a line is never worth hanging the setup for. When
+// the wait runs out (somebody holds the lock), the line is appended all the same, unlocked, and
+// later lines of this process try the lock once without waiting: a user who keeps the lock can
+// at worst mix lines, never lose them or stall the setup.
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 const DWORD kLockOffsetLow = 0xFFFFFFF0;
+const DWORD kLockWaitMs = 500;
+DWORD g_lockWaitMs = kLockWaitMs;
 
 bool LockForAppend(HANDLE file, OVERLAPPED* ov)
 {
-    for (int i = 0; i < 2000; ++i) {
+    const DWORD started = GetTickCount();
+    for (int round = 0;; ++round) {
         ZeroMemory(ov, sizeof *ov);
         ov->Offset = kLockOffsetLow;
         ov->OffsetHigh = kLockOffsetHigh;
         if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, ov))
             return true;
-        Sleep(i < 50 ? 0 : 1);
+        if (GetTickCount() - started >= g_lockWaitMs) {
+            g_lockWaitMs = 0;
+            return false;
+        }
+        Sleep(round < 50 ? 0 : 1);
     }
-    return false;
 }
 
 void AppendLine(HANDLE file, const char* data, DWORD len)
 {
     OVERLAPPED ov;
     bool locked = LockForAppend(file, &ov);
-    SetFilePointer(file, 0, NULL, FILE_END);
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    SetFilePointerEx(file, zero, NULL, FILE_END);  // 64-bit: a file past 4 GiB still appends
     DWORD done = 0;
     WriteFile(file, data, len, &done, NULL);
     if (locked) UnlockFileEx(file, 0, 1, 0, &ov);
+}
+
+// The day's file is opened without following a link in its own name, and the folder it really
+// lies in is read back from the handle: a log folder swapped for a link between the check of its
+// attributes and the open is caught here, and the line is dropped.
+HANDLE OpenDayFile(const char* path, DWORD disposition)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    DWORD err = GetLastError();
+    if (!utl_IsHandleAtPath(file, path)) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(err);
+    return file;
+}
+
+// ---- Log sessions: the day's files stay open between lines -------------------------------------
+
+struct HeldLog {
+    char path[MAX_PATH];
+    HANDLE file;
+};
+const int kHeldLogs = 4;
+HeldLog g_held[kHeldLogs];
+int g_heldCount = 0;
+DWORD g_sessionDepth = 0;
+DWORD g_sessionThread = 0;
+
+bool InSession() { return g_sessionDepth > 0 && GetCurrentThreadId() == g_sessionThread; }
+
+HANDLE HeldFile(const char* path)
+{
+    for (int i = 0; i < g_heldCount; ++i)
+        if (lstrcmpiA(g_held[i].path, path) == 0) return g_held[i].file;
+    return INVALID_HANDLE_VALUE;
+}
+
+// Keeps file open for the rest of the session. false when there is no room: the caller closes it.
+bool Hold(const char* path, HANDLE file)
+{
+    if (g_heldCount >= kHeldLogs) return false;
+    lstrcpynA(g_held[g_heldCount].path, path, MAX_PATH);
+    g_held[g_heldCount].file = file;
+    ++g_heldCount;
+    return true;
 }
 
 // The procedure the three writers share. stem is the file name before the date stamp.
 void WriteLine(const char* stem, bool detail, const char* threadFormat, const char* message)
 {
     if (!stem || !message) return;
-    // The attribute queries stand for the directory searches of the folder and the file: the
-    // same answers for a plain path, at a fraction of the cost on every line.
-    DWORD dirAttrs = GetFileAttributesA(kLogDir);
-    if (dirAttrs == INVALID_FILE_ATTRIBUTES) {
-        CreateDirectoryA(kLogDir, NULL);
-        dirAttrs = GetFileAttributesA(kLogDir);
-    }
-    // A log folder that is a junction or symbolic link is not followed: an elevated setup would
-    // otherwise create and delete files wherever a standard user pointed it.
-    if (dirAttrs == INVALID_FILE_ATTRIBUTES || !(dirAttrs & FILE_ATTRIBUTE_DIRECTORY) ||
-        (dirAttrs & FILE_ATTRIBUTE_REPARSE_POINT))
-        return;
-
     SYSTEMTIME st;
     GetLocalTime(&st);  // one reading gives both the file name and the time stamp
 
@@ -81,26 +122,44 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
         return;
     if (!utl_JoinPath(path, sizeof path, kLogDir, name)) return;
 
-    FileHandle file;
-    DWORD attrs = GetFileAttributesA(path);
-    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        return;  // a folder of the file's name: no line can go there
-    } else if (attrs != INVALID_FILE_ATTRIBUTES) {
-        // A read-only day's file takes no more lines (checked here as well, since not every
-        // file system refuses write access to it).
-        if (attrs & FILE_ATTRIBUTE_READONLY) return;
-        file.Reset(OpenExisting(path));
-    } else {
-        // The files of the same weekday of earlier weeks go. Today's own file matches the
-        // pattern as well: another process may have made it since we looked, so it is spared.
-        utl_DeleteFilesInDirExcept(kLogDir, pattern, name);
-        // Shared for writing from the start: a second process that finds the new file must be
-        // able to append its own line instead of losing it.
-        file.Reset(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, NULL));
-        if (!file.Valid() && GetLastError() == ERROR_FILE_EXISTS) file.Reset(OpenExisting(path));
+    const bool session = InSession();
+    FileHandle owned;
+    HANDLE file = session ? HeldFile(path) : INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) {
+        // The attribute queries stand for the directory searches of the folder and the file:
+        // the same answers for a plain path, at a fraction of the cost on every line.
+        DWORD dirAttrs = GetFileAttributesA(kLogDir);
+        if (dirAttrs == INVALID_FILE_ATTRIBUTES) {
+            CreateDirectoryA(kLogDir, NULL);
+            dirAttrs = GetFileAttributesA(kLogDir);
+        }
+        // A log folder that is a junction or symbolic link is not followed: an elevated setup
+        // would otherwise create and delete files wherever a standard user pointed it.
+        if (dirAttrs == INVALID_FILE_ATTRIBUTES || !(dirAttrs & FILE_ATTRIBUTE_DIRECTORY) ||
+            (dirAttrs & FILE_ATTRIBUTE_REPARSE_POINT))
+            return;
+
+        DWORD attrs = GetFileAttributesA(path);
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+            return;  // a folder or a link of the file's name: no line can go there
+        } else if (attrs != INVALID_FILE_ATTRIBUTES) {
+            // A read-only day's file takes no more lines (checked here as well, since not every
+            // file system refuses write access to it).
+            if (attrs & FILE_ATTRIBUTE_READONLY) return;
+            owned.Reset(OpenDayFile(path, OPEN_EXISTING));
+        } else {
+            // The files of the same weekday of earlier weeks go. Today's own file matches the
+            // pattern as well: another process may have made it since we looked, so it is spared.
+            utl_DeleteFilesInDirExcept(kLogDir, pattern, name);
+            // Shared for writing from the start: a second process that finds the new file must
+            // be able to append its own line instead of losing it.
+            owned.Reset(OpenDayFile(path, CREATE_NEW));
+            if (!owned.Valid() && GetLastError() == ERROR_FILE_EXISTS) owned.Reset(OpenDayFile(path, OPEN_EXISTING));
+        }
+        if (!owned.Valid()) return;
+        file = owned.Get();
+        if (session && Hold(path, file)) owned.Release();
     }
-    if (!file.Valid()) return;
 
     char head[96];
     int headLen = utl_Format(head, sizeof head, "[%04u-%02u-%02u %02u:%02u:%02u] %s",
@@ -123,12 +182,12 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
         memcpy(line + headLen, message, msgLen);
         line[headLen + msgLen] = '\r';
         line[headLen + msgLen + 1] = '\n';
-        AppendLine(file.Get(), line, (DWORD)total);
+        AppendLine(file, line, (DWORD)total);
     } else {
         // No memory for the whole line: its pieces go out one after another.
-        AppendLine(file.Get(), head, (DWORD)headLen);
-        AppendLine(file.Get(), message, (DWORD)msgLen);
-        AppendLine(file.Get(), "\r\n", 2);
+        AppendLine(file, head, (DWORD)headLen);
+        AppendLine(file, message, (DWORD)msgLen);
+        AppendLine(file, "\r\n", 2);
     }
 }
 
@@ -146,3 +205,30 @@ void utl_WriteLog(const char* tag, const char* message, int isDetail)
 }
 
 void utl_WriteNamedLog(const char* name, const char* message) { WriteLine(name, false, "[%x] ", message); }
+
+int utl_IsHandleAtPath(HANDLE file, const char* path)
+{
+    char final[MAX_PATH + 8];
+    DWORD n = GetFinalPathNameByHandleA(file, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof final) return 0;
+    const char* p = final;
+    if (strncmp(p, "\\\\?\\", 4) == 0) p += 4;
+    return lstrcmpiA(p, path) == 0 ? 1 : 0;
+}
+
+void utl_BeginLogSession()
+{
+    if (g_sessionDepth > 0 && GetCurrentThreadId() != g_sessionThread) return;  // one thread's only
+    if (g_sessionDepth++ == 0) g_sessionThread = GetCurrentThreadId();
+}
+
+void utl_EndLogSession()
+{
+    if (g_sessionDepth == 0 || GetCurrentThreadId() != g_sessionThread) return;
+    if (--g_sessionDepth > 0) return;
+    for (int i = 0; i < g_heldCount; ++i) CloseHandle(g_held[i].file);
+    g_heldCount = 0;
+    g_sessionThread = 0;
+}
+
+void utl_SetLogLockWait(DWORD ms) { g_lockWaitMs = ms; }

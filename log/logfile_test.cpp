@@ -138,18 +138,21 @@ VEMLO_CHILD(append_lines)
 {
     if (argc < 2) return 2;
     int count = atoi(argv[1]);
+    // "session": the day's file stays open between lines; every line still takes the lock.
+    if (argc >= 3) utl_BeginLogSession();
     for (int i = 0; i < count; ++i) {
         char msg[64];
         wsprintfA(msg, "%s line %d", argv[0], i);
         WriteSetupLog(msg);
     }
+    utl_EndLogSession();
     return 0;
 }
 
 TEST_F(LogFiles, TwoProcessesAppendingAtOnceLoseNoLine)
 {
     const int kLines = 1000;
-    HANDLE a = vt::StartChild("append_lines", {"A", std::to_string(kLines)});
+    HANDLE a = vt::StartChild("append_lines", {"A", std::to_string(kLines), "session"});
     HANDLE b = vt::StartChild("append_lines", {"B", std::to_string(kLines)});
     ASSERT_TRUE(a && b);
     HANDLE both[2] = {a, b};
@@ -167,6 +170,71 @@ TEST_F(LogFiles, TwoProcessesAppendingAtOnceLoseNoLine)
     }
     EXPECT_EQ(lines.size(), 2u * kLines);
     EXPECT_EQ(seen.size(), 2u * kLines);
+}
+
+// The lock the writers take for each append: one byte far beyond any data.
+VEMLO_CHILD(hold_log_lock)
+{
+    CreateDirectoryA(kDir.c_str(), NULL);
+    HANDLE f = CreateFileA(DayFile("setup").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_ALWAYS, 0, NULL);
+    OVERLAPPED ov = {};
+    ov.Offset = 0xFFFFFFF0;
+    ov.OffsetHigh = 0x7FFFFFFF;
+    if (f == INVALID_HANDLE_VALUE || !LockFileEx(f, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov)) return 1;
+    vt::WriteAll("C:\\vtest\\log_locked", "1");
+    Sleep(argc > 0 ? (DWORD)atoi(argv[0]) : 60000);
+    return 0;
+}
+
+TEST_F(LogFiles, ALockKeptByAnotherProcessNeitherLosesLinesNorStallsThem)
+{
+    vt::FreshDir("log_lock");
+    DeleteFileA("C:\\vtest\\log_locked");
+    HANDLE holder = vt::StartChild("hold_log_lock", {});
+    ASSERT_TRUE(holder);
+    for (int i = 0; i < 200 && !vt::Exists("C:\\vtest\\log_locked"); ++i) Sleep(50);
+    ASSERT_TRUE(vt::Exists("C:\\vtest\\log_locked"));
+    DWORD started = GetTickCount();
+    for (int i = 0; i < 10; ++i) WriteSetupLog(("while locked " + std::to_string(i)).c_str());
+    DWORD took = GetTickCount() - started;
+    TerminateProcess(holder, 0);
+    CloseHandle(holder);
+    utl_SetLogLockWait(500);
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(DayFile("setup"))).size(), 10u);
+    // One bounded wait of 500 ms, then no more waiting: far from the seconds per line that a
+    // wait counted in spins cost.
+    EXPECT_LT(took, 5000u);
+}
+
+TEST_F(LogFiles, LogFolderSwappedForALinkBetweenTwoLines)
+{
+    std::string target = vt::FreshDir("logtarget");
+    vt::RemoveTree(kDir + ".old");
+    for (bool session : {false, true}) {
+        vt::RemoveTree(kDir);
+        if (session) utl_BeginLogSession();
+        WriteSetupLog("first");
+        ASSERT_TRUE(MoveFileA(kDir.c_str(), (kDir + ".old").c_str()));
+        if (!vt::MakeFolderLink(kDir, target)) GTEST_SKIP() << "no folder links here";
+        WriteSetupLog("second");
+        utl_WriteLog("UtlFile", "second", 0);
+        // Nothing reaches the link's target; in a session the line goes to the file it holds.
+        EXPECT_TRUE(vt::List(target).empty()) << session;
+        if (session) utl_EndLogSession();
+        std::string kept = vt::ReadAll(kDir + ".old\\setup" + vt::TodayStamp() + ".log");
+        EXPECT_EQ(vt::SplitLines(kept).size(), session ? 2u : 1u);
+        // The check behind it: a file opened through the link is not where its name says.
+        vt::WriteAll(target + "\\t.log", "x");
+        HANDLE f = CreateFileA((kDir + "\\t.log").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(utl_IsHandleAtPath(f, (kDir + "\\t.log").c_str()), 0);
+        EXPECT_EQ(utl_IsHandleAtPath(f, (target + "\\T.LOG").c_str()), 1);
+        CloseHandle(f);
+        DeleteFileA((target + "\\t.log").c_str());
+        vt::RemoveFolderLink(kDir);
+        vt::RemoveTree(kDir + ".old");
+    }
 }
 
 }  // namespace

@@ -2,12 +2,26 @@
 // and header byte passes on its way into or out of a package.
 #include "package/package.h"
 
+#include <string.h>
+
 const char kPackageMagic[] = "^-=Vemlo=-^ Reed ";
 const char kPackageEndName[] = "^Vemlo_end^";
 
 DWORD MixBytes(BYTE* buffer, DWORD len)
 {
-    for (DWORD i = 0; i < len; ++i) buffer[i] = (BYTE)(0u - buffer[i]);
+    // Sixteen bytes at a time where the compiler has vector types (one packed negation on SSE2),
+    // then byte by byte. Each byte is negated on its own either way.
+    DWORD i = 0;
+#if defined(__GNUC__)
+    typedef unsigned char Block __attribute__((vector_size(16)));
+    for (; len - i >= sizeof(Block); i += sizeof(Block)) {
+        Block b;
+        memcpy(&b, buffer + i, sizeof b);
+        b = -b;
+        memcpy(buffer + i, &b, sizeof b);
+    }
+#endif
+    for (; i < len; ++i) buffer[i] = (BYTE)(0u - buffer[i]);
     return len;
 }
 

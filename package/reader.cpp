@@ -48,8 +48,13 @@ int ReadUnmixDigest(HANDLE file, BYTE* buffer, DWORD len, PayloadDigest* digest)
 {
     if (!digest) return ReadAndUnmix(file, buffer, len);
     if (!ReadRaw(file, buffer, len)) return 0;
-    utl_DigestUpdate(digest, buffer, len);
-    MixBytes(buffer, len);
+    // Digest and transform go over the piece in slices that stay in the first-level cache.
+    const DWORD slice = 16 * 1024;
+    for (DWORD at = 0; at < len; at += slice) {
+        DWORD n = len - at < slice ? len - at : slice;
+        utl_DigestUpdate(digest, buffer + at, n);
+        MixBytes(buffer + at, n);
+    }
     return 1;
 }
 
@@ -345,6 +350,8 @@ int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const ch
            DWORD dwOffset)
 {
     if (!error) return 0;
+    // The trace has a line for every step: the day's file stays open for the whole unpack.
+    LogSession session;
     if (!pszSrcPath || !pszSrcFile || !pszDstPath) return UnpackFail(error, 150);
     {
         char line[1024];

@@ -111,6 +111,7 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
                  const char* pszDstFile, DWORD* error, int bAdd)
 {
     if (!error) return 0;
+    LogSession session;  // the trace's day files stay open for the call
     if (!pszSrcPath || !pszSrcFile || !pszDstPath || !pszDstFile) return (*error = 150), 0;
     {
         char line[1024];
