@@ -23,5 +23,8 @@ void RestrictDllSearch()
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
+    // Held from the first moment: renaming or replacing Setup.exe while it waits for a password
+    // must not change the package it installs.
+    g_hSetupFile = OpenOwnImage(g_szSetupPath, sizeof g_szSetupPath);
     return SetupMain(instance);
 }

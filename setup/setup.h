@@ -9,6 +9,10 @@ extern HANDLE g_hInstanceEvent;    // the single-instance event, NULL when none
 extern int g_bExit;                // set by the password dialog on the right password
 extern char g_szUninstallPass[128];  // the stored password text, filled by IsUninstallPrompt
 extern char g_szWorkDir[MAX_PATH];   // the work directory of the unpack-and-run sequence
+// This executable's file, opened by WinMain before anything else and held (shared for reading
+// only) until the run ends; the package is read through it. INVALID_HANDLE_VALUE when none.
+extern HANDLE g_hSetupFile;
+extern char g_szSetupPath[MAX_PATH];  // its path, from GetModuleFileNameA
 
 // ---- Process presence probe -------------------------------------------------------------------
 
@@ -72,6 +76,17 @@ HANDLE HoldForLaunch(const char* path);
 // Opens the work folder so that it cannot be renamed, replaced or deleted while the handle is
 // open. INVALID_HANDLE_VALUE on failure.
 HANDLE HoldWorkDir(const char* path);
+
+// ---- This executable's own file ----------------------------------------------------------------
+
+// Opens the running executable's file for reading, shared for reading only, after checking that
+// its headers are those of the image that runs. path (size bytes) receives the module path, or
+// "" when GetModuleFileNameA failed or cut it. INVALID_HANDLE_VALUE when the path is cut, the
+// file cannot be opened, or it is not the loaded image (replaced since the start).
+HANDLE OpenOwnImage(char* path, DWORD size);
+// 1 when the first bytes of file (up to 4096 of its headers) are those that module was loaded
+// from, the image base the loader may have written left aside.
+int IsLoadedImage(HANDLE file, HMODULE module);
 
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 

@@ -40,9 +40,17 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
     bool ok = false;
     char line[MAX_PATH + 64];
     char fullPath[MAX_PATH], dir[MAX_PATH], file[MAX_PATH];
-    ZeroMemory(fullPath, sizeof fullPath);
     dir[0] = file[0] = '\0';
-    GetModuleFileNameA(NULL, fullPath, sizeof fullPath - 1);
+    // The package is read through the file WinMain has held since the start; a run that did not
+    // go through WinMain opens it here.
+    FileHandle ownedSelf;
+    HANDLE self = g_hSetupFile;
+    if (self == INVALID_HANDLE_VALUE) {
+        ownedSelf.Reset(OpenOwnImage(fullPath, sizeof fullPath));
+        self = ownedSelf.Get();
+    } else {
+        lstrcpynA(fullPath, g_szSetupPath, sizeof fullPath);
+    }
     if (const char* slash = utl_FindLastBackslash(fullPath)) {
         size_t n = (size_t)(slash - fullPath);
         memcpy(dir, fullPath, n);
@@ -65,22 +73,17 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
         char dam[MAX_PATH];
         if (utl_JoinPath(dam, sizeof dam, g_szWorkDir, "DAM")) utl_RemoveWorkDir(dam);
 
-        DWORD high = 0, low = 0;
-        int sized;
-        const char* srcDir = dir;
-        if (utl_FileExists(fullPath)) {
-            sized = utl_GetFileSize(fullPath, &high, &low);
-        } else {
-            WriteSetupLog(fullPath);
-            sized = utl_GetFileSize(file, &high, &low);
-            srcDir = ".";
-        }
-        if (!sized || high != 0 || low <= kPackageOffset) {
+        // Never a file found by name instead (the current folder, a file put in its place): without
+        // the held file there is no package.
+        LARGE_INTEGER size;
+        if (self == INVALID_HANDLE_VALUE) WriteSetupLog(fullPath);
+        if (self == INVALID_HANDLE_VALUE || !GetFileSizeEx(self, &size) || size.HighPart != 0 ||
+            size.LowPart <= kPackageOffset) {
             *error = kErrNoPackage;
             break;
         }
 
-        if (!utl_FileUnpack(srcDir, file, g_szWorkDir, error, kPackageOffset)) break;
+        if (!utl_FileUnpackHeld(self, dir, file, g_szWorkDir, error, kPackageOffset)) break;
 
         char program[MAX_PATH];
         if (!utl_JoinPath(program, sizeof program, g_szWorkDir, kCompanion) || !utl_FileExists(program)) {
@@ -120,6 +123,10 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
     if (g_hInstanceEvent) {
         CloseHandle(g_hInstanceEvent);
         g_hInstanceEvent = NULL;
+    }
+    if (g_hSetupFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_hSetupFile);
+        g_hSetupFile = INVALID_HANDLE_VALUE;
     }
     PostQuitMessage(0);
     return ok;
