@@ -95,8 +95,8 @@ int SetupMain(HINSTANCE instance)
         WriteSetupLog("Begin UnpackAndSetup");
     }
 
-    DWORD error = 0;
-    if (!UnpackAndSetup(&error)) {
+    DWORD error = 0, installerExit = 0;
+    if (!UnpackAndSetup(&error, NULL, &installerExit)) {
         utl_Format(line, sizeof line, "install failed with Err %u.", error);
         WriteSetupLog(line);
     }

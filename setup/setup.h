@@ -89,7 +89,9 @@ extern const SetupWaits kProductWaits;
 // The whole run of the stub (WinMain's body); returns the exit code, 0 on every road.
 int SetupMain(HINSTANCE instance);
 
-// Unpacks the package appended to this executable and runs the companion and the installer.
-// true on success; false with *error set (351, 352, 355, 356 or the package reader's number).
-bool UnpackAndSetup(DWORD* error);
-bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits);
+// Unpacks the package appended to this executable and runs the companion and then the installer,
+// giving the installer installerArgs (null or empty: none). true when the installer ran to its
+// end, with its exit code in *installerExit; false with *error set: 351, 352, 354 (the installer
+// did not start), 355, 356 or the package reader's number.
+bool UnpackAndSetup(DWORD* error, const char* installerArgs, DWORD* installerExit);
+bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installerExit, const SetupWaits& waits);
