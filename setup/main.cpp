@@ -20,8 +20,8 @@ void RestrictDllSearch()
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictDllSearch();
-    return SetupMain(instance);
+    return SetupMain(instance, commandLine);
 }

@@ -51,6 +51,14 @@ bool HasPrefix(const std::vector<std::string>& lines, const std::string& what)
     return false;
 }
 
+// The lines that end every run: the exit code, then "Exit main".
+void ExpectEnd(const std::vector<std::string>& log, DWORD code)
+{
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Setup exit code " + std::to_string(code) + ".");
+    EXPECT_EQ(log.back(), "Exit main");
+}
+
 class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -135,7 +143,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
         << log[0];
     EXPECT_TRUE(HasPrefix(log, "vs-stp started at "));
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-    EXPECT_EQ(Last(log), "Exit main");
+    ExpectEnd(log, 0);
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));  // no password asked on this road
 
     for (auto& f : kPayload) EXPECT_EQ(vt::ReadAll(kWork + "\\" + f), vt::ReadAll(vt::BinDir() + "\\" + f)) << f;
@@ -162,7 +170,7 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
 
     {
         vt::Watcher watcher("box-previous-instance");
-        EXPECT_EQ(Run(second), 0);
+        EXPECT_EQ(Run(second), 1618);
         ASSERT_EQ(watcher.Seen().size(), 1u);
         EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
         EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgPreviousInstance, Chinese()));
@@ -170,7 +178,8 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
     EXPECT_EQ(vt::WaitExit(first, 90000), 0);
     CloseHandle(first);
     auto log = SetupLog();
-    EXPECT_EQ(Last(log), "Exit main");
+    ExpectEnd(log, 0);
+    EXPECT_TRUE(Has(log, "Setup stopped: another setup is running."));  // the second one's line
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
     EXPECT_FALSE(HasPrefix(log, "install failed"));
 }
@@ -195,7 +204,7 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
         Sleep(300);
         {
             vt::Watcher watcher(image[0] == 'r' ? "box-updater-busy" : "");
-            EXPECT_EQ(Run(setup), 0);
+            EXPECT_EQ(Run(setup), 1618);
             ASSERT_EQ(watcher.Seen().size(), 1u) << image;
             EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
             EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgUpdaterBusy, Chinese()));
@@ -204,30 +213,32 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
         WaitForSingleObject(updater, 5000);
         CloseHandle(updater);
         auto log = SetupLog();
-        ASSERT_EQ(log.size(), 1u) << image;  // the free-space line only
+        ASSERT_EQ(log.size(), 4u) << image;
         EXPECT_EQ(log[0].rfind("The C free space is ", 0), 0u);
+        EXPECT_EQ(log[1], "Setup stopped: the customisation updater is running.");
+        ExpectEnd(log, 1618);
         EXPECT_FALSE(vt::Exists(kWork + "\\ulmApxSvr.exe"));
     }
 }
 
 TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
-    EXPECT_EQ(Run(Assemble("")), 0);  // exactly 307200 bytes: nothing appended
+    EXPECT_EQ(Run(Assemble("")), 352);  // exactly 307200 bytes: nothing appended
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 352."));
-    EXPECT_EQ(Last(SetupLog()), "Exit main");
+    ExpectEnd(SetupLog(), 352);
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(Assemble("x")), 0);  // 307201 bytes: the reader sees a one-byte package
+    EXPECT_EQ(Run(Assemble("x")), 159);  // 307201 bytes: the reader sees a one-byte package
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 159.")) << Last(SetupLog());
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(MakeSetup({"VemloSetup.exe", "readme.txt"})), 0);
+    EXPECT_EQ(Run(MakeSetup({"VemloSetup.exe", "readme.txt"})), 355);
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 355."));
     EXPECT_TRUE(vt::Exists(kWork + "\\VemloSetup.exe"));  // what was unpacked stays
     EXPECT_TRUE(vt::Exists(kWork + "\\readme.txt"));
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(MakeSetup({"ulmApxSvr.exe", "readme.txt"})), 0);
+    EXPECT_EQ(Run(MakeSetup({"ulmApxSvr.exe", "readme.txt"})), 356);
     auto log = SetupLog();
     EXPECT_TRUE(Has(log, "install failed with Err 356."));
     EXPECT_FALSE(vt::Exists(kWork + "\\VemloSetup.exe"));  // the work folder was emptied first
@@ -298,7 +309,7 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
         auto* s = &script;
         {
             vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-            EXPECT_EQ(Run(setup), 0);
+            EXPECT_EQ(Run(setup), 0);  // the installer's own code
             EXPECT_TRUE(watcher.Seen().empty());  // no message box (the dialog is never done with)
         }
         EXPECT_EQ(script.caption, PwdDialogText(kPwdTxtCaption, Chinese()));
@@ -309,7 +320,7 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
         EXPECT_TRUE(Has(log, "g_bExit = TRUE;"));
         EXPECT_TRUE(Has(log, "Begin UnpackAndSetup"));
         EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-        EXPECT_EQ(Last(log), "Exit main");
+        ExpectEnd(log, 0);
         EXPECT_TRUE(vt::Exists(kWork + "\\VemloSetup.exe"));
     }
 }
@@ -326,7 +337,7 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     std::vector<vt::SeenWindow> seen;
     {
         vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-        EXPECT_EQ(Run(setup), 0);
+        EXPECT_EQ(Run(setup), 1625);
         seen = watcher.Seen();
     }
     EXPECT_EQ(script.typedLength, 32);  // typing stops at 32 characters
@@ -335,7 +346,8 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, Chinese()));
     EXPECT_EQ(script.retryTexts.size(), 2u);
     auto log = SetupLog();
-    EXPECT_EQ(Last(log), "Exit main");
+    EXPECT_TRUE(Has(log, "Setup stopped: three wrong passwords."));
+    ExpectEnd(log, 1625);
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));
     EXPECT_FALSE(Has(log, "g_bExit = TRUE;"));
     EXPECT_FALSE(vt::Exists(kWork));
@@ -352,11 +364,12 @@ TEST_F(SetupRun, PasswordGateCancelEscapeAndCloseEndTheRun)
         auto* s = &script;
         {
             vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-            EXPECT_EQ(Run(setup), 0) << how;
+            EXPECT_EQ(Run(setup), 1602) << how;
         }
         auto log = SetupLog();
         ASSERT_FALSE(log.empty()) << how;
-        EXPECT_EQ(Last(log), "Exit main") << how;
+        EXPECT_TRUE(Has(log, "Setup stopped: the password dialog was cancelled.")) << how;
+        ExpectEnd(log, 1602);
         EXPECT_FALSE(Has(log, "Begin UnpackAndSetup")) << how;
         EXPECT_FALSE(vt::Exists(kWork)) << how;
     }
