@@ -2,7 +2,12 @@
 // as its own process under Wine, with a watcher that reads and answers its windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "guard/guard.h"
@@ -59,6 +64,49 @@ void ExpectEnd(const std::vector<std::string>& log, DWORD code)
     EXPECT_EQ(log.back(), "Exit main");
 }
 
+BOOL CALLBACK CollectVisible(HWND w, LPARAM p)
+{
+    if (IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+}
+
+// Notes every visible top-level window, of any class and process, that was not up when it
+// started looking: "class / caption".
+class WindowSpotter {
+public:
+    WindowSpotter()
+    {
+        EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&known_));
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                std::vector<HWND> now;
+                EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&now));
+                for (HWND w : now) {
+                    if (std::find(known_.begin(), known_.end(), w) != known_.end()) continue;
+                    known_.push_back(w);
+                    char cls[64] = "";
+                    GetClassNameA(w, cls, sizeof cls);
+                    seen_.push_back(std::string(cls) + " / " + vt::WindowText(w));
+                }
+                Sleep(20);
+            }
+        });
+    }
+    // Stops looking and returns what was seen.
+    std::vector<std::string> Seen()
+    {
+        if (!stop_.exchange(true)) thread_.join();
+        return seen_;
+    }
+    ~WindowSpotter() { Seen(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<HWND> known_;
+    std::vector<std::string> seen_;
+    std::thread thread_;
+};
+
 class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -69,6 +117,7 @@ protected:
         ClearRegistry();
         SetEnvironmentVariableA("VEMLO_SAMPLE_COMPANION_MS", "300");
         SetEnvironmentVariableA("VEMLO_SAMPLE_STEP_MS", "100");
+        SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", NULL);
     }
     void TearDown() override { ClearRegistry(); }
 
@@ -95,17 +144,25 @@ protected:
     // Packs the named files of the build's bin folder and appends the package to the stub.
     std::string MakeSetup(const std::vector<std::string>& files, const std::string& name = "Setup.exe")
     {
+        return Assemble(Package(files), name);
+    }
+
+    // The package of the named files of the build's bin folder (or of files given by their path).
+    std::string Package(const std::vector<std::string>& files)
+    {
         std::string pkg = "payload.pkg";
         DeleteFileA((run_ + "\\" + pkg).c_str());
         bool first = true;
         for (auto& f : files) {
             DWORD err = 0;
-            EXPECT_EQ(utl_FilePack(vt::BinDir().c_str(), f.c_str(), run_.c_str(), pkg.c_str(), &err, first ? 0 : 1), 1)
+            size_t slash = f.find_last_of('\\');
+            std::string dir = slash == std::string::npos ? vt::BinDir() : f.substr(0, slash);
+            std::string file = slash == std::string::npos ? f : f.substr(slash + 1);
+            EXPECT_EQ(utl_FilePack(dir.c_str(), file.c_str(), run_.c_str(), pkg.c_str(), &err, first ? 0 : 1), 1)
                 << f << " error " << err;
             first = false;
         }
-        std::string package = files.empty() ? "" : vt::ReadAll(run_ + "\\" + pkg);
-        return Assemble(package, name);
+        return files.empty() ? "" : vt::ReadAll(run_ + "\\" + pkg);
     }
 
     std::string Assemble(const std::string& package, const std::string& name = "Setup.exe")
@@ -118,9 +175,9 @@ protected:
         return path;
     }
 
-    static int Run(const std::string& setup, DWORD timeoutMs = 90000)
+    static int Run(const std::string& setup, const std::vector<std::string>& args = {}, DWORD timeoutMs = 90000)
     {
-        HANDLE p = vt::StartProgram(setup, {});
+        HANDLE p = vt::StartProgram(setup, args);
         if (!p) return -2;
         int code = vt::WaitExit(p, timeoutMs);
         CloseHandle(p);
@@ -132,10 +189,19 @@ protected:
 
 TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
 {
-    std::string setup = MakeSetup(kPayload);
+    // From a folder that makes Setup's own path 259 characters, the longest Windows starts a
+    // program from: the whole path still fits its buffer.
+    std::string folder = std::string(259 - run_.size() - 2 - 9, 'd');
+    vt::MakeDirs(run_ + "\\" + folder);
+    std::string setup = MakeSetup(kPayload, folder + "\\Setup.exe");
+    ASSERT_EQ(setup.size(), 259u);
     vt::Watcher watcher;
+    WindowSpotter spotter;
     EXPECT_EQ(Run(setup), 0);
     for (auto& w : watcher.Seen()) ADD_FAILURE() << "unexpected window: " << w.caption << " / " << w.text;
+    // The installer shows its window (what the unattended runs must not do).
+    auto windows = spotter.Seen();
+    EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
 
     auto log = SetupLog();
     ASSERT_FALSE(log.empty());
@@ -145,6 +211,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
     ExpectEnd(log, 0);
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));  // no password asked on this road
+    EXPECT_FALSE(HasPrefix(log, "start of "));
 
     for (auto& f : kPayload) EXPECT_EQ(vt::ReadAll(kWork + "\\" + f), vt::ReadAll(vt::BinDir() + "\\" + f)) << f;
     // The companion was started with its argument and had ended before the installer started.
@@ -154,6 +221,11 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     ASSERT_EQ(installer.size(), 2u);
     EXPECT_LE(companion[1].substr(6), installer[0].substr(8)) << companion[1] << " / " << installer[0];
     EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
+    // Both ran in the work folder, not in Setup's; the installer got no arguments.
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\ulmApxSvr.run")),
+              (std::vector<std::string>{"folder " + kWork, "args -setUpdInfo"}));
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+              (std::vector<std::string>{"folder " + kWork, "args "}));
 }
 
 TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
@@ -243,6 +315,138 @@ TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
     EXPECT_TRUE(Has(log, "install failed with Err 356."));
     EXPECT_FALSE(vt::Exists(kWork + "\\VemloSetup.exe"));  // the work folder was emptied first
     EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\ulmApxSvr.note")).size(), 2u);  // the companion ran
+
+    // A plain file where the work folder belongs: it cannot be made.
+    vt::RemoveTree("c:\\VemloLog");
+    vt::RemoveTree(kWork);
+    ASSERT_TRUE(vt::WriteAll(kWork, "in the way"));
+    EXPECT_EQ(Run(MakeSetup(kPayload)), 351);
+    EXPECT_TRUE(Has(SetupLog(), "install failed with Err 351."));
+    DeleteFileA(kWork.c_str());
+}
+
+// Unattended, every road ends without a box, a dialog or any other window, with its exit code;
+// a whole run hands /S to the installer and returns its 3010.
+TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
+{
+    std::string setup = MakeSetup(kPayload);
+    const struct {
+        std::vector<std::string> args;
+        std::function<HANDLE()> prepare;  // what it returns is closed after the run
+        int code;
+        std::string stopLine;
+    } rows[] = {
+        {{"/S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
+         "Setup stopped: the uninstall password is needed but cannot be asked."},
+        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+         "Setup stopped: another setup is running."},
+        // Something else holds the event's name: the setup cannot guard itself, and says so.
+        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "evnt_Vemlo_stpDamon"); }, 1603,
+         "Setup stopped: the instance event could not be made."},
+        {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
+    };
+    WindowSpotter spotter;
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        ClearRegistry();
+        HANDLE held = row.prepare();
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup, row.args), row.code);
+        DWORD seconds = (GetTickCount() - started) / 1000;
+        if (held) CloseHandle(held);
+        auto log = SetupLog();
+        ExpectEnd(log, row.code);
+        if (!row.stopLine.empty()) {
+            EXPECT_TRUE(Has(log, row.stopLine)) << row.code;
+            EXPECT_FALSE(vt::Exists(kWork)) << row.code;  // nothing unpacked
+            EXPECT_LT(seconds, 20u) << row.code;           // nothing waited for an answer
+        }
+    }
+    // The last run installed silently: Setup's command line reached the installer as it was.
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+              (std::vector<std::string>{"folder " + kWork, "args /S"}));
+    EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
+    for (auto& w : spotter.Seen()) ADD_FAILURE() << "window in an unattended run: " << w;
+}
+
+// Opens path for writing, sharing reading and writing (as an editor or a scanner might), as soon
+// as it appears, and keeps it open until destroyed.
+class Grabber {
+public:
+    explicit Grabber(const std::string& path)
+        : thread_([this, path] {
+              while (!stop_ && file_ == INVALID_HANDLE_VALUE) {
+                  file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+                  Sleep(1);
+              }
+          })
+    {
+    }
+    ~Grabber()
+    {
+        stop_ = true;
+        thread_.join();
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+    bool Grabbed() const { return file_ != INVALID_HANDLE_VALUE; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<HANDLE> file_{INVALID_HANDLE_VALUE};
+    std::thread thread_;
+};
+
+// A program that cannot start, or cannot be held because another process has it open for
+// writing, ends with its number; only the companion's failed start lets the run go on.
+TEST_F(SetupRun, LaunchFailuresAndHeldProgramsEndWithTheirNumbers)
+{
+    const std::string bad = run_ + "\\bad\\";
+    vt::MakeDirs(bad);
+    for (auto name : {"ulmApxSvr.exe", "VemloSetup.exe"})
+        ASSERT_TRUE(vt::WriteAll(bad + name, "this is not a program\r\n"));
+    // The companion, then one small record (a package is a 17-byte header and records) many
+    // times over: each costs the unpacking a file opened, which gives the grabber its time.
+    std::string slow = Package({"ulmApxSvr.exe"});
+    std::string record = Package({"readme.txt"}).substr(17);
+    for (int i = 0; i < 400; ++i) slow += record;
+    slow += Package({"VemloSetup.exe"}).substr(17);
+    const struct {
+        std::string package;
+        std::string grabbed;  // held open for writing by this process as soon as it is unpacked
+        int code;
+        std::string startLine;  // Windows' 193: not a valid program, 32: sharing violation
+        bool companionRan, installerRan;
+    } rows[] = {
+        {Package({"ulmApxSvr.exe", bad + "VemloSetup.exe"}), "", 354,
+         "start of VemloSetup.exe failed with Err 354, system error 193: ", true, false},
+        {Package({bad + "ulmApxSvr.exe", "VemloSetup.exe", "readme.txt"}), "", 0,
+         "start of ulmApxSvr.exe failed with Err 353, system error 193: ", false, true},
+        {slow, "ulmApxSvr.exe", 355, "start of ulmApxSvr.exe failed with Err 355, system error 32: ", false, false},
+        {Package(kPayload), "VemloSetup.exe", 356, "start of VemloSetup.exe failed with Err 356, system error 32: ",
+         true, false},
+    };
+    SetEnvironmentVariableA("VEMLO_SAMPLE_COMPANION_MS", "1000");
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        vt::RemoveTree("C:\\VemloDemo");
+        std::string setup = Assemble(row.package);
+        std::unique_ptr<Grabber> grabber;
+        if (!row.grabbed.empty()) grabber.reset(new Grabber(kWork + "\\" + row.grabbed));
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup), row.code) << row.startLine;
+        EXPECT_LT((GetTickCount() - started) / 1000, 20u) << row.startLine;  // no 30-second wait
+        EXPECT_EQ(grabber && grabber->Grabbed(), !row.grabbed.empty()) << row.startLine;
+        grabber.reset();
+        auto log = SetupLog();
+        EXPECT_TRUE(HasPrefix(log, row.startLine)) << row.startLine;
+        EXPECT_EQ(Has(log, "install failed with Err " + std::to_string(row.code) + "."), row.code != 0);
+        ExpectEnd(log, row.code);
+        EXPECT_EQ(vt::Exists(kWork + "\\ulmApxSvr.note"), row.companionRan) << row.startLine;
+        EXPECT_EQ(vt::Exists(kWork + "\\VemloSetup.note"), row.installerRan) << row.startLine;
+        EXPECT_EQ(vt::Exists("C:\\VemloDemo"), row.installerRan) << row.startLine;
+    }
 }
 
 // Answers the password dialog: types each entry in turn (waiting for the retry state between
