@@ -81,6 +81,8 @@ PwdOutcome PwdCheckEntry(const char* typed, int n, const char* stored, int* wron
     return *wrongCount >= kMaxTries ? kPwdFinal : kPwdRetry;
 }
 
+bool PwdTriesUsedUp() { return g_nWrongPwdCount >= kMaxTries; }
+
 INT_PTR CALLBACK ChkPwdDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {

@@ -68,6 +68,8 @@ enum PwdOutcome { kPwdAccepted, kPwdRetry, kPwdFinal };
 // Enciphers the n typed bytes and compares the text with the stored one (exactly). A wrong
 // entry counts in *wrongCount; the third one is final.
 PwdOutcome PwdCheckEntry(const char* typed, int n, const char* stored, int* wrongCount);
+// true once the last try was used up with a wrong password (not when the dialog was cancelled).
+bool PwdTriesUsedUp();
 
 // Dialog procedure of dialog 134; posts the quit message whenever the dialog ends and sets
 // g_bExit on the right password.

@@ -1,6 +1,8 @@
 // Sample inner installer of the demo payload: shows a window while it "installs" the files it
-// was shipped with into C:\VemloDemo, then ends by itself.
+// was shipped with into C:\VemloDemo, then ends by itself. With /S (or /quiet) it shows nothing.
+// Its exit code is VEMLO_SAMPLE_EXIT_CODE (default 0), so a demo can end in 3010 or a failure.
 #include <windows.h>
+#include <string.h>
 
 #include "samples/common.h"
 
@@ -65,14 +67,18 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+// Like any silent installer: a word /S or /quiet of the command line, in any letter case.
+bool IsSilent(const char* commandLine)
 {
-    SampleNote("VemloSetup.note", "started");
-    g_stepMs = SampleDuration("VEMLO_SAMPLE_STEP_MS", 400);
-    CreateDirectoryA(kTarget, NULL);
+    char words[512];
+    lstrcpynA(words, commandLine ? commandLine : "", sizeof words);
+    for (char* word = strtok(words, " \t"); word; word = strtok(NULL, " \t"))
+        if (lstrcmpiA(word, "/S") == 0 || lstrcmpiA(word, "/quiet") == 0) return true;
+    return false;
+}
 
+int RunWithWindow(HINSTANCE instance, int show)
+{
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
@@ -82,7 +88,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     RegisterClassA(&wc);
     HWND window = CreateWindowA(kClass, "Vemlo client setup", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
                                 CW_USEDEFAULT, CW_USEDEFAULT, 360, 140, NULL, NULL, instance, NULL);
-    if (!window) return 1;
+    if (!window) return 0;
     ShowWindow(window, show);
     UpdateWindow(window);
     MSG msg;
@@ -90,6 +96,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    return 1;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
+{
+    SampleNote("VemloSetup.note", "started");
+    SampleRecordStart("VemloSetup.run", commandLine);
+    g_stepMs = SampleNumber("VEMLO_SAMPLE_STEP_MS", 400);
+    CreateDirectoryA(kTarget, NULL);
+    if (IsSilent(commandLine)) {
+        for (const char* name : kPayload) {
+            Sleep(g_stepMs);
+            InstallOne(name);
+        }
+    } else if (!RunWithWindow(instance, show)) {
+        return 1;
+    }
     SampleNote("VemloSetup.note", "ended");
-    return 0;
+    return (int)SampleNumber("VEMLO_SAMPLE_EXIT_CODE", 0);
 }

@@ -9,7 +9,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     if (!commandLine || !strstr(commandLine, "-setUpdInfo")) return 1;
     SampleNote("ulmApxSvr.note", "started");
-    Sleep(SampleDuration("VEMLO_SAMPLE_COMPANION_MS", 800));
+    SampleRecordStart("ulmApxSvr.run", commandLine);
+    Sleep(SampleNumber("VEMLO_SAMPLE_COMPANION_MS", 800));
     SampleNote("ulmApxSvr.note", "ended");
     return 0;
 }

@@ -1,6 +1,7 @@
 // The stub's start-up: single instance, administrator, free space, updater, password gate, then
-// the unpack-and-run sequence. Every road ends with exit code 0.
+// the unpack-and-run sequence. The exit code is how a deployment tool learns what happened.
 #include <windows.h>
+#include <string.h>
 
 #include "guard/guard.h"
 #include "log/log.h"
@@ -10,12 +11,40 @@ namespace {
 
 const char kInstanceEvent[] = "evnt_Vemlo_stpDamon";
 const int kPasswordDialog = 134;
+const DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack
 
-int Refuse(SetupMessage which)
+struct StopRule {
+    DWORD exitCode;
+    const char* line;
+};
+
+// In the order of SetupStop. 1618 asks a deployment tool to try again later; the others are final.
+const StopRule kStops[] = {
+    {ERROR_INSTALL_ALREADY_RUNNING, "Setup stopped: another setup is running."},
+    {kElevationRequired, "Setup stopped: not an administrator."},
+    {ERROR_DISK_FULL, "Setup stopped: less than 50M free on C:."},
+    {ERROR_INSTALL_ALREADY_RUNNING, "Setup stopped: the customisation updater is running."},
+    {ERROR_INSTALL_USEREXIT, "Setup stopped: the password dialog was cancelled."},
+    {ERROR_INSTALL_PACKAGE_REJECTED, "Setup stopped: three wrong passwords."},
+    {ERROR_INSTALL_PACKAGE_REJECTED, "Setup stopped: the uninstall password is needed but cannot be asked."},
+    {ERROR_INSTALL_FAILURE, "Setup stopped: the instance event could not be made."},
+};
+
+// Logged before any box, so the reason is in the log even while the box waits for its OK.
+DWORD Stop(SetupStop why)
 {
-    bool chinese = IsChineseSystem();
-    MessageBoxA(NULL, SetupMessageText(which, chinese), SetupCaption(chinese), MB_OK | MB_ICONWARNING);
-    return 0;
+    WriteSetupLog(kStops[why].line);
+    return kStops[why].exitCode;
+}
+
+DWORD Refuse(SetupMessage which, SetupStop why, bool unattended)
+{
+    DWORD code = Stop(why);
+    if (!unattended) {
+        bool chinese = IsChineseSystem();
+        MessageBoxA(NULL, SetupMessageText(which, chinese), SetupCaption(chinese), MB_OK | MB_ICONWARNING);
+    }
+    return code;
 }
 
 void CloseInstanceEvent()
@@ -27,11 +56,14 @@ void CloseInstanceEvent()
 }
 
 // Shows the password dialog centred and topmost and pumps its messages until it posts the quit
-// message. true when the right password was given.
-bool AskForPassword(HINSTANCE instance)
+// message. true when the right password was given; else *why says how the dialog ended.
+bool AskForPassword(HINSTANCE instance, SetupStop* why)
 {
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kPasswordDialog), NULL, ChkPwdDlgProc, 0);
-    if (!dialog) return false;  // no dialog, no password: the protected client stays as it is
+    if (!dialog) {  // no dialog, no password: the protected client stays as it is
+        *why = kStopPasswordUnasked;
+        return false;
+    }
 
     RECT desktop, own;
     GetWindowRect(GetDesktopWindow(), &desktop);
@@ -59,48 +91,80 @@ bool AskForPassword(HINSTANCE instance)
         }
     }
     DestroyWindow(dialog);
+    *why = PwdTriesUsedUp() ? kStopWrongPasswords : kStopCancelled;
     return g_bExit != 0;
 }
 
-}  // namespace
-
-int SetupMain(HINSTANCE instance)
+// Everything but the closing lines; returns the exit code.
+DWORD RunSetup(HINSTANCE instance, const char* commandLine)
 {
+    bool unattended = IsUnattended(commandLine);
     g_hInstanceEvent = CreateEventA(NULL, FALSE, FALSE, kInstanceEvent);
-    if (!g_hInstanceEvent) return 0;
+    if (!g_hInstanceEvent) return Stop(kStopNoInstanceEvent);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseInstanceEvent();
-        return Refuse(kMsgPreviousInstance);
+        return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
     }
 
-    if (!IsCurUserAdmin()) return Refuse(kMsgNoAdmin);
+    if (!IsCurUserAdmin()) return Refuse(kMsgNoAdmin, kStopNoAdmin, unattended);
 
     int megabytes = 0;
     bool enough = IsFreeSpaceEnough(GetFreeDiskSpace("C:"), &megabytes);
     char line[96];
     utl_Format(line, sizeof line, "The C free space is %dM.", megabytes);
     WriteSetupLog(line);
-    if (!enough) return Refuse(kMsgTooLittleSpace);
+    if (!enough) return Refuse(kMsgTooLittleSpace, kStopTooLittleSpace, unattended);
 
     if (chkProcExist("waitSetup", "RefreshCusCfg.exe") == kProcRunning ||
         chkProcExist("waitSetup", "RefreshCusCfg.e") == kProcRunning)
-        return Refuse(kMsgUpdaterBusy);
+        return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
 
     if (IsUninstallPrompt("setup", g_szUninstallPass)) {
-        if (!AskForPassword(instance)) {
-            CloseInstanceEvent();
-            WriteSetupLog("Exit main");
-            return 0;
-        }
+        // A protected client is upgraded with its password or not at all: without anybody to
+        // type it, the run stops.
+        if (unattended) return Stop(kStopPasswordUnasked);
+        SetupStop why;
+        if (!AskForPassword(instance, &why)) return Stop(why);
         WriteSetupLog("Begin UnpackAndSetup");
     }
 
-    DWORD error = 0;
-    if (!UnpackAndSetup(&error)) {
+    DWORD error = 0, installerExit = 0;
+    if (!UnpackAndSetup(&error, commandLine, &installerExit)) {
         utl_Format(line, sizeof line, "install failed with Err %u.", error);
         WriteSetupLog(line);
+        return error != 0 ? error : ERROR_INSTALL_FAILURE;  // a failure never reads as success
     }
+    return installerExit;
+}
+
+}  // namespace
+
+DWORD SetupStopExitCode(SetupStop why) { return kStops[why].exitCode; }
+
+bool IsUnattended(const char* commandLine)
+{
+    const char* p = commandLine ? commandLine : "";
+    while (*p) {
+        while (*p == ' ' || *p == '\t') ++p;
+        const char* word = p;
+        while (*p && *p != ' ' && *p != '\t') ++p;
+        char switchText[8];
+        size_t n = (size_t)(p - word);
+        if (n == 0 || n >= sizeof switchText) continue;
+        memcpy(switchText, word, n);
+        switchText[n] = '\0';
+        if (lstrcmpiA(switchText, "/S") == 0 || lstrcmpiA(switchText, "/quiet") == 0) return true;
+    }
+    return false;
+}
+
+int SetupMain(HINSTANCE instance, const char* commandLine)
+{
+    DWORD code = RunSetup(instance, commandLine);
     CloseInstanceEvent();
+    char line[48];
+    utl_Format(line, sizeof line, "Setup exit code %u.", code);
+    WriteSetupLog(line);
     WriteSetupLog("Exit main");
-    return 0;
+    return (int)code;
 }

@@ -20,11 +20,11 @@ void RestrictDllSearch()
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictDllSearch();
     // Held from the first moment: renaming or replacing Setup.exe while it waits for a password
     // must not change the package it installs.
     g_hSetupFile = OpenOwnImage(g_szSetupPath, sizeof g_szSetupPath);
-    return SetupMain(instance);
+    return SetupMain(instance, commandLine);
 }

@@ -101,10 +101,32 @@ struct SetupWaits {
 };
 extern const SetupWaits kProductWaits;
 
-// The whole run of the stub (WinMain's body); returns the exit code, 0 on every road.
-int SetupMain(HINSTANCE instance);
+// How a run can end before the installer has run, with the exit code each one returns (the
+// Windows Installer's numbers, so deployment tools read them as they read an installer's).
+enum SetupStop {
+    kStopPreviousInstance,  // 1618: another setup holds the instance event
+    kStopNoAdmin,           // 740
+    kStopTooLittleSpace,    // 112: less than 50 MB free on C:
+    kStopUpdaterBusy,       // 1618: the customisation updater runs
+    kStopCancelled,         // 1602: the password dialog was cancelled or closed
+    kStopWrongPasswords,    // 1625: three wrong passwords
+    kStopPasswordUnasked,   // 1625: a password is needed but cannot be asked (unattended)
+    kStopNoInstanceEvent,   // 1603: the instance event could not be made
+};
+DWORD SetupStopExitCode(SetupStop why);
 
-// Unpacks the package appended to this executable and runs the companion and the installer.
-// true on success; false with *error set (351, 352, 355, 356 or the package reader's number).
-bool UnpackAndSetup(DWORD* error);
-bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits);
+// true when a blank-separated word of commandLine (null: none) is /S or /quiet, in any letter
+// case: nobody is at the desktop, so no box and no dialog may wait for an answer.
+bool IsUnattended(const char* commandLine);
+
+// The whole run of the stub (WinMain's body) with the command line after the program name.
+// Returns the exit code: the installer's own when it ran to its end, else why the run stopped
+// (SetupStopExitCode) or the error number of the unpack-and-run sequence.
+int SetupMain(HINSTANCE instance, const char* commandLine);
+
+// Unpacks the package appended to this executable and runs the companion and then the installer,
+// giving the installer installerArgs (null or empty: none). true when the installer ran to its
+// end, with its exit code in *installerExit; false with *error set: 351, 352, 354 (the installer
+// did not start), 355, 356 or the package reader's number.
+bool UnpackAndSetup(DWORD* error, const char* installerArgs, DWORD* installerExit);
+bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installerExit, const SetupWaits& waits);

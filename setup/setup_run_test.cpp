@@ -2,10 +2,16 @@
 // as its own process under Wine, with a watcher that reads and answers its windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "guard/guard.h"
+#include "package/format_testutil.h"
 #include "package/package.h"
 #include "setup/setup.h"
 #include "testing/testutil.h"
@@ -51,6 +57,57 @@ bool HasPrefix(const std::vector<std::string>& lines, const std::string& what)
     return false;
 }
 
+// The lines that end every run: the exit code, then "Exit main".
+void ExpectEnd(const std::vector<std::string>& log, DWORD code)
+{
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Setup exit code " + std::to_string(code) + ".");
+    EXPECT_EQ(log.back(), "Exit main");
+}
+
+BOOL CALLBACK CollectVisible(HWND w, LPARAM p)
+{
+    if (IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+}
+
+// Notes every visible top-level window, of any class and process, that was not up when it
+// started looking: "class / caption".
+class WindowSpotter {
+public:
+    WindowSpotter()
+    {
+        EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&known_));
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                std::vector<HWND> now;
+                EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&now));
+                for (HWND w : now) {
+                    if (std::find(known_.begin(), known_.end(), w) != known_.end()) continue;
+                    known_.push_back(w);
+                    char cls[64] = "";
+                    GetClassNameA(w, cls, sizeof cls);
+                    seen_.push_back(std::string(cls) + " / " + vt::WindowText(w));
+                }
+                Sleep(20);
+            }
+        });
+    }
+    // Stops looking and returns what was seen.
+    std::vector<std::string> Seen()
+    {
+        if (!stop_.exchange(true)) thread_.join();
+        return seen_;
+    }
+    ~WindowSpotter() { Seen(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<HWND> known_;
+    std::vector<std::string> seen_;
+    std::thread thread_;
+};
+
 class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -61,6 +118,7 @@ protected:
         ClearRegistry();
         SetEnvironmentVariableA("VEMLO_SAMPLE_COMPANION_MS", "300");
         SetEnvironmentVariableA("VEMLO_SAMPLE_STEP_MS", "100");
+        SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", NULL);
     }
     void TearDown() override { ClearRegistry(); }
 
@@ -87,17 +145,25 @@ protected:
     // Packs the named files of the build's bin folder and appends the package to the stub.
     std::string MakeSetup(const std::vector<std::string>& files, const std::string& name = "Setup.exe")
     {
+        return Assemble(Package(files), name);
+    }
+
+    // The package of the named files of the build's bin folder (or of files given by their path).
+    std::string Package(const std::vector<std::string>& files)
+    {
         std::string pkg = "payload.pkg";
         DeleteFileA((run_ + "\\" + pkg).c_str());
         bool first = true;
         for (auto& f : files) {
             DWORD err = 0;
-            EXPECT_EQ(utl_FilePack(vt::BinDir().c_str(), f.c_str(), run_.c_str(), pkg.c_str(), &err, first ? 0 : 1), 1)
+            size_t slash = f.find_last_of('\\');
+            std::string dir = slash == std::string::npos ? vt::BinDir() : f.substr(0, slash);
+            std::string file = slash == std::string::npos ? f : f.substr(slash + 1);
+            EXPECT_EQ(utl_FilePack(dir.c_str(), file.c_str(), run_.c_str(), pkg.c_str(), &err, first ? 0 : 1), 1)
                 << f << " error " << err;
             first = false;
         }
-        std::string package = files.empty() ? "" : vt::ReadAll(run_ + "\\" + pkg);
-        return Assemble(package, name);
+        return files.empty() ? "" : vt::ReadAll(run_ + "\\" + pkg);
     }
 
     std::string Assemble(const std::string& package, const std::string& name = "Setup.exe")
@@ -110,9 +176,9 @@ protected:
         return path;
     }
 
-    static int Run(const std::string& setup, DWORD timeoutMs = 90000)
+    static int Run(const std::string& setup, const std::vector<std::string>& args = {}, DWORD timeoutMs = 90000)
     {
-        HANDLE p = vt::StartProgram(setup, {});
+        HANDLE p = vt::StartProgram(setup, args);
         if (!p) return -2;
         int code = vt::WaitExit(p, timeoutMs);
         CloseHandle(p);
@@ -124,10 +190,19 @@ protected:
 
 TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
 {
-    std::string setup = MakeSetup(kPayload);
+    // From a folder that makes Setup's own path 259 characters, the longest Windows starts a
+    // program from: the whole path still fits its buffer.
+    std::string folder = std::string(259 - run_.size() - 2 - 9, 'd');
+    vt::MakeDirs(run_ + "\\" + folder);
+    std::string setup = MakeSetup(kPayload, folder + "\\Setup.exe");
+    ASSERT_EQ(setup.size(), 259u);
     vt::Watcher watcher;
+    WindowSpotter spotter;
     EXPECT_EQ(Run(setup), 0);
     for (auto& w : watcher.Seen()) ADD_FAILURE() << "unexpected window: " << w.caption << " / " << w.text;
+    // The installer shows its window (what the unattended runs must not do).
+    auto windows = spotter.Seen();
+    EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
 
     auto log = SetupLog();
     ASSERT_FALSE(log.empty());
@@ -135,8 +210,11 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
         << log[0];
     EXPECT_TRUE(HasPrefix(log, "vs-stp started at "));
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-    EXPECT_EQ(Last(log), "Exit main");
+    ExpectEnd(log, 0);
+    // Packed without an end record, as older writers did: it installs, and says it had no digest.
+    EXPECT_TRUE(Has(pt::LogMessages("UtlFile"), "utl_FileUnpack: the package carries no payload digest."));
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));  // no password asked on this road
+    EXPECT_FALSE(HasPrefix(log, "start of "));
 
     for (auto& f : kPayload) EXPECT_EQ(vt::ReadAll(kWork + "\\" + f), vt::ReadAll(vt::BinDir() + "\\" + f)) << f;
     // The companion was started with its argument and had ended before the installer started.
@@ -146,6 +224,11 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     ASSERT_EQ(installer.size(), 2u);
     EXPECT_LE(companion[1].substr(6), installer[0].substr(8)) << companion[1] << " / " << installer[0];
     EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
+    // Both ran in the work folder, not in Setup's; the installer got no arguments.
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\ulmApxSvr.run")),
+              (std::vector<std::string>{"folder " + kWork, "args -setUpdInfo"}));
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+              (std::vector<std::string>{"folder " + kWork, "args "}));
 }
 
 TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
@@ -162,7 +245,7 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
 
     {
         vt::Watcher watcher("box-previous-instance");
-        EXPECT_EQ(Run(second), 0);
+        EXPECT_EQ(Run(second), 1618);
         ASSERT_EQ(watcher.Seen().size(), 1u);
         EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
         EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgPreviousInstance, Chinese()));
@@ -170,7 +253,8 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
     EXPECT_EQ(vt::WaitExit(first, 90000), 0);
     CloseHandle(first);
     auto log = SetupLog();
-    EXPECT_EQ(Last(log), "Exit main");
+    ExpectEnd(log, 0);
+    EXPECT_TRUE(Has(log, "Setup stopped: another setup is running."));  // the second one's line
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
     EXPECT_FALSE(HasPrefix(log, "install failed"));
 }
@@ -195,7 +279,7 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
         Sleep(300);
         {
             vt::Watcher watcher(image[0] == 'r' ? "box-updater-busy" : "");
-            EXPECT_EQ(Run(setup), 0);
+            EXPECT_EQ(Run(setup), 1618);
             ASSERT_EQ(watcher.Seen().size(), 1u) << image;
             EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
             EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgUpdaterBusy, Chinese()));
@@ -204,34 +288,167 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
         WaitForSingleObject(updater, 5000);
         CloseHandle(updater);
         auto log = SetupLog();
-        ASSERT_EQ(log.size(), 1u) << image;  // the free-space line only
+        ASSERT_EQ(log.size(), 4u) << image;
         EXPECT_EQ(log[0].rfind("The C free space is ", 0), 0u);
+        EXPECT_EQ(log[1], "Setup stopped: the customisation updater is running.");
+        ExpectEnd(log, 1618);
         EXPECT_FALSE(vt::Exists(kWork + "\\ulmApxSvr.exe"));
     }
 }
 
 TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
-    EXPECT_EQ(Run(Assemble("")), 0);  // exactly 307200 bytes: nothing appended
+    EXPECT_EQ(Run(Assemble("")), 352);  // exactly 307200 bytes: nothing appended
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 352."));
-    EXPECT_EQ(Last(SetupLog()), "Exit main");
+    ExpectEnd(SetupLog(), 352);
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(Assemble("x")), 0);  // 307201 bytes: the reader sees a one-byte package
+    EXPECT_EQ(Run(Assemble("x")), 159);  // 307201 bytes: the reader sees a one-byte package
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 159.")) << Last(SetupLog());
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(MakeSetup({"VemloSetup.exe", "readme.txt"})), 0);
+    EXPECT_EQ(Run(MakeSetup({"VemloSetup.exe", "readme.txt"})), 355);
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 355."));
     EXPECT_TRUE(vt::Exists(kWork + "\\VemloSetup.exe"));  // what was unpacked stays
     EXPECT_TRUE(vt::Exists(kWork + "\\readme.txt"));
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(MakeSetup({"ulmApxSvr.exe", "readme.txt"})), 0);
+    EXPECT_EQ(Run(MakeSetup({"ulmApxSvr.exe", "readme.txt"})), 356);
     auto log = SetupLog();
     EXPECT_TRUE(Has(log, "install failed with Err 356."));
     EXPECT_FALSE(vt::Exists(kWork + "\\VemloSetup.exe"));  // the work folder was emptied first
     EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\ulmApxSvr.note")).size(), 2u);  // the companion ran
+
+    // A plain file where the work folder belongs: it cannot be made.
+    vt::RemoveTree("c:\\VemloLog");
+    vt::RemoveTree(kWork);
+    ASSERT_TRUE(vt::WriteAll(kWork, "in the way"));
+    EXPECT_EQ(Run(MakeSetup(kPayload)), 351);
+    EXPECT_TRUE(Has(SetupLog(), "install failed with Err 351."));
+    DeleteFileA(kWork.c_str());
+}
+
+// Unattended, every road ends without a box, a dialog or any other window, with its exit code;
+// a whole run hands /S to the installer and returns its 3010.
+TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
+{
+    std::string setup = MakeSetup(kPayload);
+    const struct {
+        std::vector<std::string> args;
+        std::function<HANDLE()> prepare;  // what it returns is closed after the run
+        int code;
+        std::string stopLine;
+    } rows[] = {
+        {{"/S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
+         "Setup stopped: the uninstall password is needed but cannot be asked."},
+        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+         "Setup stopped: another setup is running."},
+        // Something else holds the event's name: the setup cannot guard itself, and says so.
+        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "evnt_Vemlo_stpDamon"); }, 1603,
+         "Setup stopped: the instance event could not be made."},
+        {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
+    };
+    WindowSpotter spotter;
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        ClearRegistry();
+        HANDLE held = row.prepare();
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup, row.args), row.code);
+        DWORD seconds = (GetTickCount() - started) / 1000;
+        if (held) CloseHandle(held);
+        auto log = SetupLog();
+        ExpectEnd(log, row.code);
+        if (!row.stopLine.empty()) {
+            EXPECT_TRUE(Has(log, row.stopLine)) << row.code;
+            EXPECT_FALSE(vt::Exists(kWork)) << row.code;  // nothing unpacked
+            EXPECT_LT(seconds, 20u) << row.code;           // nothing waited for an answer
+        }
+    }
+    // The last run installed silently: Setup's command line reached the installer as it was.
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+              (std::vector<std::string>{"folder " + kWork, "args /S"}));
+    EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
+    for (auto& w : spotter.Seen()) ADD_FAILURE() << "window in an unattended run: " << w;
+}
+
+// Opens path for writing, sharing reading and writing (as an editor or a scanner might), as soon
+// as it appears, and keeps it open until destroyed.
+class Grabber {
+public:
+    explicit Grabber(const std::string& path)
+        : thread_([this, path] {
+              while (!stop_ && file_ == INVALID_HANDLE_VALUE) {
+                  file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+                  Sleep(1);
+              }
+          })
+    {
+    }
+    ~Grabber()
+    {
+        stop_ = true;
+        thread_.join();
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+    bool Grabbed() const { return file_ != INVALID_HANDLE_VALUE; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<HANDLE> file_{INVALID_HANDLE_VALUE};
+    std::thread thread_;
+};
+
+// A program that cannot start, or cannot be held because another process has it open for
+// writing, ends with its number; only the companion's failed start lets the run go on.
+TEST_F(SetupRun, LaunchFailuresAndHeldProgramsEndWithTheirNumbers)
+{
+    const std::string bad = run_ + "\\bad\\";
+    vt::MakeDirs(bad);
+    for (auto name : {"ulmApxSvr.exe", "VemloSetup.exe"})
+        ASSERT_TRUE(vt::WriteAll(bad + name, "this is not a program\r\n"));
+    // The companion, then many small records (a package is a 17-byte header and records): each
+    // costs the unpacking a file made, which gives the grabber its time.
+    std::string slow = Package({"ulmApxSvr.exe"});
+    for (int i = 0; i < 400; ++i) slow += pt::Record("r" + std::to_string(i) + ".txt", "small");
+    slow += Package({"VemloSetup.exe"}).substr(17);
+    const struct {
+        std::string package;
+        std::string grabbed;  // held open for writing by this process as soon as it is unpacked
+        int code;
+        std::string startLine;  // Windows' 193: not a valid program, 32: sharing violation
+        bool companionRan, installerRan;
+    } rows[] = {
+        {Package({"ulmApxSvr.exe", bad + "VemloSetup.exe"}), "", 354,
+         "start of VemloSetup.exe failed with Err 354, system error 193: ", true, false},
+        {Package({bad + "ulmApxSvr.exe", "VemloSetup.exe", "readme.txt"}), "", 0,
+         "start of ulmApxSvr.exe failed with Err 353, system error 193: ", false, true},
+        {slow, "ulmApxSvr.exe", 355, "start of ulmApxSvr.exe failed with Err 355, system error 32: ", false, false},
+        {Package(kPayload), "VemloSetup.exe", 356, "start of VemloSetup.exe failed with Err 356, system error 32: ",
+         true, false},
+    };
+    SetEnvironmentVariableA("VEMLO_SAMPLE_COMPANION_MS", "1000");
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        vt::RemoveTree("C:\\VemloDemo");
+        std::string setup = Assemble(row.package);
+        std::unique_ptr<Grabber> grabber;
+        if (!row.grabbed.empty()) grabber.reset(new Grabber(kWork + "\\" + row.grabbed));
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup), row.code) << row.startLine;
+        EXPECT_LT((GetTickCount() - started) / 1000, 20u) << row.startLine;  // no 30-second wait
+        EXPECT_EQ(grabber && grabber->Grabbed(), !row.grabbed.empty()) << row.startLine;
+        grabber.reset();
+        auto log = SetupLog();
+        EXPECT_TRUE(HasPrefix(log, row.startLine)) << row.startLine;
+        EXPECT_EQ(Has(log, "install failed with Err " + std::to_string(row.code) + "."), row.code != 0);
+        ExpectEnd(log, row.code);
+        EXPECT_EQ(vt::Exists(kWork + "\\ulmApxSvr.note"), row.companionRan) << row.startLine;
+        EXPECT_EQ(vt::Exists(kWork + "\\VemloSetup.note"), row.installerRan) << row.startLine;
+        EXPECT_EQ(vt::Exists("C:\\VemloDemo"), row.installerRan) << row.startLine;
+    }
 }
 
 // Answers the password dialog: types each entry in turn (waiting for the retry state between
@@ -298,7 +515,7 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
         auto* s = &script;
         {
             vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-            EXPECT_EQ(Run(setup), 0);
+            EXPECT_EQ(Run(setup), 0);  // the installer's own code
             EXPECT_TRUE(watcher.Seen().empty());  // no message box (the dialog is never done with)
         }
         EXPECT_EQ(script.caption, PwdDialogText(kPwdTxtCaption, Chinese()));
@@ -309,9 +526,37 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
         EXPECT_TRUE(Has(log, "g_bExit = TRUE;"));
         EXPECT_TRUE(Has(log, "Begin UnpackAndSetup"));
         EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-        EXPECT_EQ(Last(log), "Exit main");
+        ExpectEnd(log, 0);
         EXPECT_TRUE(vt::Exists(kWork + "\\VemloSetup.exe"));
     }
+}
+
+// While the password dialog waits, somebody renames Setup.exe and puts another setup in its
+// place: the setup that runs still installs its own payload, read from the file it holds.
+TEST_F(SetupRun, SetupReplacedWhileThePasswordWaitsInstallsItsOwnPayload)
+{
+    Protect();
+    std::string setup = MakeSetup(kPayload);  // with client.ini
+    std::string other = MakeSetup({"ulmApxSvr.exe", "VemloSetup.exe", "readme.txt"}, "Other.exe");
+    DialogScript script;
+    script.entries = {"secret"};
+    bool tried = false, renamed = false;
+    auto* s = &script;
+    {
+        vt::Watcher watcher([&, s](HWND w) {
+            if (!tried) {
+                tried = true;
+                renamed = MoveFileA(setup.c_str(), (setup + ".old").c_str()) != 0;
+                if (renamed) CopyFileA(other.c_str(), setup.c_str(), FALSE);
+            }
+            return (*s)(w);
+        });
+        EXPECT_EQ(Run(setup), 0);
+    }
+    EXPECT_TRUE(tried);
+    EXPECT_FALSE(renamed);  // held without delete sharing since the start
+    EXPECT_TRUE(vt::Exists(kWork + "\\client.ini"));
+    EXPECT_TRUE(HasPrefix(SetupLog(), "vs-stp ended at "));
 }
 
 TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
@@ -326,7 +571,7 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     std::vector<vt::SeenWindow> seen;
     {
         vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-        EXPECT_EQ(Run(setup), 0);
+        EXPECT_EQ(Run(setup), 1625);
         seen = watcher.Seen();
     }
     EXPECT_EQ(script.typedLength, 32);  // typing stops at 32 characters
@@ -335,7 +580,8 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, Chinese()));
     EXPECT_EQ(script.retryTexts.size(), 2u);
     auto log = SetupLog();
-    EXPECT_EQ(Last(log), "Exit main");
+    EXPECT_TRUE(Has(log, "Setup stopped: three wrong passwords."));
+    ExpectEnd(log, 1625);
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));
     EXPECT_FALSE(Has(log, "g_bExit = TRUE;"));
     EXPECT_FALSE(vt::Exists(kWork));
@@ -352,11 +598,12 @@ TEST_F(SetupRun, PasswordGateCancelEscapeAndCloseEndTheRun)
         auto* s = &script;
         {
             vt::Watcher watcher([s](HWND w) { return (*s)(w); });
-            EXPECT_EQ(Run(setup), 0) << how;
+            EXPECT_EQ(Run(setup), 1602) << how;
         }
         auto log = SetupLog();
         ASSERT_FALSE(log.empty()) << how;
-        EXPECT_EQ(Last(log), "Exit main") << how;
+        EXPECT_TRUE(Has(log, "Setup stopped: the password dialog was cancelled.")) << how;
+        ExpectEnd(log, 1602);
         EXPECT_FALSE(Has(log, "Begin UnpackAndSetup")) << how;
         EXPECT_FALSE(vt::Exists(kWork)) << how;
     }

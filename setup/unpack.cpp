@@ -21,21 +21,66 @@ const char kInstaller[] = "VemloSetup.exe";
 enum : DWORD {
     kErrWorkDir = 351,
     kErrNoPackage = 352,
+    kErrCompanionStart = 353,
+    kErrInstallerStart = 354,
     kErrNoCompanion = 355,
     kErrNoInstaller = 356,
 };
 
-// Starts an unpacked program. While it is being started the file is held open without write or
-// delete sharing, so nobody can swap it between the check and the start.
-void StartProgram(const char* path, const char* parameters, int show)
+enum StartResult { kStarted, kNotHeld, kNotStarted };
+
+// Starts an unpacked program in the work folder. While it is being started the file is held
+// open without write or delete sharing, so nobody can swap it between the check and the start;
+// a program that cannot be held is not started. With process given, the caller gets the
+// process handle and closes it. Otherwise *systemError says why the program was not started.
+StartResult StartProgram(const char* path, const char* parameters, int show, HANDLE* process, DWORD* systemError)
 {
     FileHandle hold(HoldForLaunch(path));
-    ShellExecuteA(NULL, NULL, path, parameters, NULL, show);
+    if (!hold.Valid()) {
+        *systemError = GetLastError();
+        return kNotHeld;
+    }
+    SHELLEXECUTEINFOA run;
+    ZeroMemory(&run, sizeof run);
+    run.cbSize = sizeof run;
+    // No error box from the shell: the caller reports a failed start, also when nobody watches.
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    run.lpFile = path;
+    run.lpParameters = parameters && *parameters ? parameters : NULL;
+    // Not Setup's own current folder (often Downloads): a program's current folder is on its
+    // DLL search path.
+    run.lpDirectory = g_szWorkDir;
+    run.nShow = show;
+    if (!ShellExecuteExA(&run)) {
+        *systemError = GetLastError();
+        return kNotStarted;
+    }
+    KernelHandle started(run.hProcess);
+    if (!started.Valid()) {  // the shell handed the file to something else: no process of ours
+        *systemError = GetLastError();
+        return kNotStarted;
+    }
+    if (process) *process = started.Release();
+    return kStarted;
+}
+
+// "start of <name> failed with Err <error>, system error <n>: <the system's text>"
+void LogStartFailure(const char* name, DWORD error, DWORD systemError)
+{
+    char reason[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, systemError, 0,
+                             reason, sizeof reason, NULL);
+    while (n > 0 && (reason[n - 1] == '\r' || reason[n - 1] == '\n' || reason[n - 1] == ' ')) --n;
+    reason[n] = '\0';
+    char line[MAX_PATH + 320];
+    utl_Format(line, sizeof line, "start of %s failed with Err %u, system error %u: %s", name, error, systemError,
+               reason);
+    WriteSetupLog(line);
 }
 
 }  // namespace
 
-bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
+bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installerExit, const SetupWaits& waits)
 {
     bool ok = false;
     char line[MAX_PATH + 64];
@@ -90,7 +135,15 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
             *error = kErrNoCompanion;
             break;
         }
-        StartProgram(program, "-setUpdInfo", SW_HIDE);
+        DWORD reason = 0;
+        StartResult started = StartProgram(program, "-setUpdInfo", SW_HIDE, NULL, &reason);
+        if (started == kNotHeld) {
+            LogStartFailure(kCompanion, kErrNoCompanion, reason);
+            *error = kErrNoCompanion;
+            break;
+        }
+        // Without its update information the client still installs: the installer runs anyway.
+        if (started == kNotStarted) LogStartFailure(kCompanion, kErrCompanionStart, reason);
         Sleep(waits.afterCompanionStartMs);
         for (DWORD round = 0; chkProcExist("waitCpd", kCompanion) == kProcRunning && round < waits.companionRounds;
              ++round)
@@ -100,7 +153,14 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
             *error = kErrNoInstaller;
             break;
         }
-        StartProgram(program, NULL, SW_SHOW);
+        HANDLE process = NULL;
+        started = StartProgram(program, installerArgs, SW_SHOW, &process, &reason);
+        if (started != kStarted) {
+            *error = started == kNotHeld ? kErrNoInstaller : kErrInstallerStart;
+            LogStartFailure(kInstaller, *error, reason);
+            break;
+        }
+        KernelHandle installer(process);
 
         DWORD appeared = 0;
         while (chkProcExist("waitSetup", kInstaller) != kProcRunning) {
@@ -117,6 +177,10 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
         }
         utl_Format(line, sizeof line, "vs-stp ended at %u.", running);
         WriteSetupLog(line);
+        // The probe also ends when the process list cannot be read; the exit code is there only
+        // once the installer has really ended.
+        WaitForSingleObject(installer.Get(), INFINITE);
+        if (!GetExitCodeProcess(installer.Get(), installerExit)) *installerExit = ERROR_INSTALL_FAILURE;
         ok = true;
     } while (false);
 
@@ -132,4 +196,7 @@ bool UnpackAndSetupWith(DWORD* error, const SetupWaits& waits)
     return ok;
 }
 
-bool UnpackAndSetup(DWORD* error) { return UnpackAndSetupWith(error, kProductWaits); }
+bool UnpackAndSetup(DWORD* error, const char* installerArgs, DWORD* installerExit)
+{
+    return UnpackAndSetupWith(error, installerArgs, installerExit, kProductWaits);
+}
