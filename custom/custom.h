@@ -3,9 +3,12 @@
 #pragma once
 #include <windows.h>
 
+#include "core/md5.h"
+#include "core/vrf.h"
+
 // ---- Integrity digests ------------------------------------------------------------------------
-// A settings file "X.ini" is guarded by "X.vrf": 240 salt bytes (each 0..254), then the MD5 of
-// the settings bytes + salt + (named pairs) a 32-byte icon block + the 30-byte digest key.
+// A settings file "X.ini" is guarded by "X.vrf" (its layout and digest are the core's,
+// core/vrf.h); MD5 and the CHAP response are the core's too (core/md5.h).
 
 // RFC 1321 MD5 of length bytes.
 void utl_Md5Buffer(unsigned char* digest, const void* data, DWORD length);
@@ -13,9 +16,6 @@ void utl_Md5Buffer(unsigned char* digest, const void* data, DWORD length);
 // file is missing or unreadable, or it ends before the size measured at the start (a file that
 // shrinks while it is read gives 0, never a digest of part of it).
 int utl_Md5File(unsigned char* digest, DWORD capacity, const char* path);
-// RFC 1994 CHAP response: MD5(identifier, secret without its NUL, 16 challenge bytes).
-void utl_Md5ChapResponse(unsigned char* digest, const unsigned char* challenge, const char* secret,
-                         unsigned char identifier);
 
 // Builds the digest key: 5 bytes per seed byte (seed length 6..20) into key. *keyLength is the
 // capacity on entry (at least 5 * seedLength) and the key length on success. 0 on bad
@@ -34,9 +34,9 @@ const DWORD VRF_ERR_WRITE = 305;     // writing the digest file failed
 const DWORD VRF_ERR_KEY = 306;       // the digest key could not be built
 
 // Size limits of the settings file: named pairs (with icon block) and the general pair.
-const DWORD VRF_NAMED_LIMIT = 7820;
-const DWORD VRF_GENERAL_LIMIT = 7852;
-const DWORD VRF_FILE_SIZE = 256;
+const DWORD VRF_NAMED_LIMIT = kVrfNamedLimit;
+const DWORD VRF_GENERAL_LIMIT = kVrfGeneralLimit;
+const DWORD VRF_FILE_SIZE = kVrfFileSize;
 
 // Verify: 1 when the digest file matches its settings file, 0 in every other case (a null
 // folder included). Paths are folder\VemloCustom.ini and folder\VemloCustom.vrf, etc.

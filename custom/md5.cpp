@@ -1,109 +1,12 @@
-// MD5 (RFC 1321) of a buffer and of a file, and the CHAP response of RFC 1994 built on it.
+// MD5 of a buffer and of a file (the hash itself is the core's).
 #include "custom/custom.h"
-
-#include <stdint.h>
-#include <string.h>
 
 #include "log/handles.h"
 #include "package/package.h"
 
-namespace {
-
-struct Md5 {
-    uint32_t state[4];
-    unsigned long long bytes;  // total length so far
-    unsigned char block[64];
-};
-
-const uint32_t kT[64] = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
-};
-const unsigned char kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-
-uint32_t Rotl(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
-
-void Transform(uint32_t* state, const unsigned char* block)
-{
-    uint32_t x[16];
-    for (int i = 0; i < 16; ++i)
-        x[i] = (uint32_t)block[4 * i] | (uint32_t)block[4 * i + 1] << 8 | (uint32_t)block[4 * i + 2] << 16 |
-               (uint32_t)block[4 * i + 3] << 24;
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t f;
-        int k, round = i / 16;
-        switch (round) {
-        case 0: f = (b & c) | (~b & d); k = i; break;
-        case 1: f = (b & d) | (c & ~d); k = (5 * i + 1) % 16; break;
-        case 2: f = b ^ c ^ d; k = (3 * i + 5) % 16; break;
-        default: f = c ^ (b | ~d); k = (7 * i) % 16; break;
-        }
-        uint32_t next = b + Rotl(a + f + kT[i] + x[k], kShift[round][i % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-}
-
-void Init(Md5* m)
-{
-    m->state[0] = 0x67452301;
-    m->state[1] = 0xefcdab89;
-    m->state[2] = 0x98badcfe;
-    m->state[3] = 0x10325476;
-    m->bytes = 0;
-}
-
-void Update(Md5* m, const void* data, size_t length)
-{
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    size_t used = (size_t)(m->bytes % 64);
-    m->bytes += length;
-    if (used) {
-        size_t take = 64 - used < length ? 64 - used : length;
-        memcpy(m->block + used, p, take);
-        p += take;
-        length -= take;
-        if (used + take < 64) return;
-        Transform(m->state, m->block);
-    }
-    for (; length >= 64; p += 64, length -= 64) Transform(m->state, p);
-    if (length) memcpy(m->block, p, length);
-}
-
-void Final(Md5* m, unsigned char* digest)
-{
-    unsigned long long bits = m->bytes * 8;
-    static const unsigned char kPad[128] = {0x80};
-    size_t used = (size_t)(m->bytes % 64);
-    Update(m, kPad, used < 56 ? 56 - used : 120 - used);
-    unsigned char count[8];
-    for (int i = 0; i < 8; ++i) count[i] = (unsigned char)(bits >> (8 * i));
-    Update(m, count, 8);
-    for (int i = 0; i < 16; ++i) digest[i] = (unsigned char)(m->state[i / 4] >> (8 * (i % 4)));
-}
-
-}  // namespace
-
 void utl_Md5Buffer(unsigned char* digest, const void* data, DWORD length)
 {
-    if (!digest || (!data && length)) return;
-    Md5 m;
-    Init(&m);
-    if (length) Update(&m, data, length);
-    Final(&m, digest);
+    core_Md5Buffer(digest, data, length);
 }
 
 int utl_Md5File(unsigned char* digest, DWORD capacity, const char* path)
@@ -120,29 +23,16 @@ int utl_Md5File(unsigned char* digest, DWORD capacity, const char* path)
     if (!SetFilePointerEx(file.Get(), zero, &size, FILE_END) || !SetFilePointerEx(file.Get(), zero, NULL, FILE_BEGIN))
         return 0;
 
-    Md5 m;
-    Init(&m);
+    Md5Context m;
+    core_Md5Init(&m);
     unsigned long long left = (unsigned long long)size.QuadPart;
     while (left > 0) {
         DWORD want = left < kChunk ? (DWORD)left : kChunk, got = 0;
         // A file that ends early (it shrank while we read) is a failure, not a shorter digest.
         if (!ReadFile(file.Get(), chunk.Get(), want, &got, NULL) || got == 0) return 0;
-        Update(&m, chunk.Get(), got);
+        core_Md5Update(&m, chunk.Get(), got);
         left -= got;
     }
-    Final(&m, digest);
+    core_Md5Final(&m, digest);
     return 1;
-}
-
-void utl_Md5ChapResponse(unsigned char* digest, const unsigned char* challenge, const char* secret,
-                         unsigned char identifier)
-{
-    if (!digest || !challenge || !secret) return;
-    // Hashed as a stream, so a secret of any length is safe (no assembly buffer to overrun).
-    Md5 m;
-    Init(&m);
-    Update(&m, &identifier, 1);
-    Update(&m, secret, strlen(secret));
-    Update(&m, challenge, 16);
-    Final(&m, digest);
 }

@@ -8,16 +8,13 @@
 
 namespace {
 
-// The client's password key, used directly as the 64-bit DES key.
-const unsigned char kPasswordKey[8] = {'k', 'o', 'p', 'r', 'a', '5', '2', '7'};
-
 DesContext g_pwdContext;
 bool g_pwdContextReady = false;
 
 bool PrepareContext()
 {
     if (g_pwdContextReady) return true;
-    if (DesSetKey(kPasswordKey, &g_pwdContext) != 0) return false;
+    if (DesSetKey(kStoredPwdKey, &g_pwdContext) != 0) return false;
     g_pwdContextReady = true;
     return true;
 }
@@ -37,11 +34,8 @@ int utl_EncryptPwd(char* text, int textSize, const char* password, int count)
     HeapBlock cipher(Alloc((size_t)padded));
     if (!cipher.Valid()) return PWD_NO_MEMORY;
     unsigned char* bytes = static_cast<unsigned char*>(cipher.Get());
-    int got = DesEcbEncrypt(reinterpret_cast<const unsigned char*>(password), count, bytes, (int)padded,
-                            &g_pwdContext);
-    if (got <= 0) return PWD_CIPHER_FAILED;
-    if (Base64Encode(bytes, text, got) != 0) return PWD_BAD_TEXT;
-    return PWD_OK;
+    return core_PwdEncipher(&g_pwdContext, reinterpret_cast<const unsigned char*>(password), count, bytes,
+                            (int)padded, text);
 }
 
 int utl_DecryptPwd(char* out, int* count, const char* text)
@@ -55,15 +49,14 @@ int utl_DecryptPwd(char* out, int* count, const char* text)
     HeapBlock decoded(Alloc(length));
     if (!decoded.Valid()) return PWD_NO_MEMORY;
     unsigned char* cipher = static_cast<unsigned char*>(decoded.Get());
-    int m = 0;
-    if (Base64Decode(text, cipher, &m) != 0) return PWD_BAD_TEXT;
-
-    int capacity = *count;
-    if ((long long)(capacity & ~7) + 8 < m) return PWD_BAD_DATA;
+    int m = 0, capacity = *count;
+    int rc = core_PwdDecode(text, cipher, capacity, &m);
+    if (rc != PWD_OK) return rc;
     HeapBlock plain(Alloc((size_t)capacity + 8));
     if (!plain.Valid()) return PWD_NO_MEMORY;
-    int k = DesEcbDecrypt(cipher, m, static_cast<unsigned char*>(plain.Get()), capacity, &g_pwdContext);
-    if (k < 0 || k > capacity) return PWD_BAD_DATA;
+    int k = 0;
+    rc = core_PwdDecipher(&g_pwdContext, cipher, m, static_cast<unsigned char*>(plain.Get()), capacity, &k);
+    if (rc != PWD_OK) return rc;
     memcpy(out, plain.Get(), (size_t)k);
     *count = k;
     return PWD_OK;

@@ -1,29 +1,10 @@
-// The package's fixed texts and the byte-mixing transform through which every name, content
-// and header byte passes on its way into or out of a package.
+// The package's fixed texts, and the mixing transform on its way into and out of files.
 #include "package/package.h"
-
-#include <string.h>
 
 const char kPackageMagic[] = "^-=Vemlo=-^ Reed ";
 const char kPackageEndName[] = "^Vemlo_end^";
 
-DWORD MixBytes(BYTE* buffer, DWORD len)
-{
-    // Sixteen bytes at a time where the compiler has vector types (one packed negation on SSE2),
-    // then byte by byte. Each byte is negated on its own either way.
-    DWORD i = 0;
-#if defined(__GNUC__)
-    typedef unsigned char Block __attribute__((vector_size(16)));
-    for (; len - i >= sizeof(Block); i += sizeof(Block)) {
-        Block b;
-        memcpy(&b, buffer + i, sizeof b);
-        b = -b;
-        memcpy(buffer + i, &b, sizeof b);
-    }
-#endif
-    for (; i < len; ++i) buffer[i] = (BYTE)(0u - buffer[i]);
-    return len;
-}
+DWORD MixBytes(BYTE* buffer, DWORD len) { return core_MixBytes(buffer, len); }
 
 int MixAndWrite(HANDLE file, BYTE* buffer, DWORD len)
 {
@@ -41,4 +22,28 @@ int ReadAndUnmix(HANDLE file, BYTE* buffer, DWORD len)
     if (!ReadFile(file, buffer, len, &got, NULL) || got != len) return 0;
     MixBytes(buffer, len);
     return 1;
+}
+
+// The payload digest and the record-name rule are the core's; the library keeps its own names
+// and integer types for them.
+
+void utl_DigestBegin(PayloadDigest* d) { core_DigestBegin(d); }
+
+void utl_DigestUpdate(PayloadDigest* d, const void* data, DWORD len) { core_DigestUpdate(d, data, len); }
+
+unsigned long long utl_DigestValue(PayloadDigest* d) { return core_DigestValue(d); }
+
+void utl_EncodeEndData(BYTE* out, unsigned long long digest) { core_EncodeEndData(out, digest); }
+
+int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest)
+{
+    uint64_t v = 0;
+    if (!core_DecodeEndData(data, len, &v)) return 0;
+    *digest = v;
+    return 1;
+}
+
+int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE))
+{
+    return core_IsSafeRecordName(name, len, isLeadByte);
 }

@@ -3,6 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include "core/payload_digest.h"
+#include "core/record_name.h"
+#include "core/transform.h"
+
 // ---- File-system helpers (module tag "UtlFile") ----------------------------------------------
 
 // 1 when at least one entry matching path (a path or a wildcard pattern) is a plain file.
@@ -63,22 +67,9 @@ int MixAndWrite(HANDLE file, BYTE* buffer, DWORD len);
 int ReadAndUnmix(HANDLE file, BYTE* buffer, DWORD len);
 
 // ---- End record and payload digest ----------------------------------------------------------
-// A closed package ends with an end record whose content (mixed, like every content) carries a
-// tagged digest of the package bytes before the end record, as they lie in the file:
-//   byte 0      algorithm id (kDigestXxh3 = 1: XXH3-64, seed 0)
-//   byte 1      length L of the value (8 for XXH3-64)
-//   bytes 2..   the value, most significant byte first (the hex that xxhsum -H3 prints)
-// The digest finds damage, not tampering: that is what the signature over the whole file is for.
-// Whatever follows the end record (a certificate table, padding) is never read.
-const BYTE kDigestXxh3 = 1;
-const DWORD kDigestXxh3Len = 8;
-const DWORD kEndDataLen = 2 + kDigestXxh3Len;  // what the writer puts into the end record
-const DWORD kEndDataMax = 64;                  // an end record carrying more is not ours
-
-// A running XXH3-64 over package bytes (kept opaque here: the library's header stays private).
-struct PayloadDigest {
-    alignas(64) BYTE state[640];
-};
+// A closed package ends with an end record carrying a tagged digest of the package bytes before
+// it (the layout, its constants and PayloadDigest are the core's). Whatever follows the end
+// record (a certificate table, padding) is never read.
 void utl_DigestBegin(PayloadDigest* d);
 void utl_DigestUpdate(PayloadDigest* d, const void* data, DWORD len);
 unsigned long long utl_DigestValue(PayloadDigest* d);
@@ -102,11 +93,7 @@ struct PackDigestCheck {
 // end record carries something that is no digest of ours).
 const DWORD kErrDigestMismatch = 167;
 
-// 1 when a record name (len bytes, not terminated) stays inside the destination folder once
-// joined to it: no NUL or control bytes, no drive, colon or device name, no leading separator,
-// no empty, "." or ".." component, no component ending in a dot or blank, none of <>"|?*.
-// Separators count only at character starts: isLeadByte tells the double-byte lead bytes of
-// the code page the name will be opened in (null: a single-byte code page). Pure.
+// The core's record-name rule (core/record_name.h), for the reader. Pure.
 int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE));
 
 // One record as the package walker hands it to its visitor.

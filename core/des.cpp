@@ -2,31 +2,31 @@
 // The round function's eight 64-entry tables (each S-box followed by the P permutation) are
 // computed at compile time from the standard's S-boxes, so the only data typed in here are the
 // standard's own tables.
-#include "guard/cipher.h"
+#include "core/des.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 
 // ---- The standard's tables (bit 1 = most significant bit) ------------------------------------
 
-const unsigned char kPc1[56] = {
+const uint8_t kPc1[56] = {
     57, 49, 41, 33, 25, 17, 9,  1,  58, 50, 42, 34, 26, 18, 10, 2,  59, 51, 43,
     35, 27, 19, 11, 3,  60, 52, 44, 36, 63, 55, 47, 39, 31, 23, 15, 7,  62, 54,
     46, 38, 30, 22, 14, 6,  61, 53, 45, 37, 29, 21, 13, 5,  28, 20, 12, 4,
 };
 
-const unsigned char kPc2[48] = {
+const uint8_t kPc2[48] = {
     14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10, 23, 19, 12, 4,
     26, 8,  16, 7,  27, 20, 13, 2,  41, 52, 31, 37, 47, 55, 30, 40,
     51, 45, 33, 48, 44, 49, 39, 56, 34, 53, 46, 42, 50, 36, 29, 32,
 };
 
 // Cumulative left rotations of C and D before each round.
-const unsigned char kTotalRotation[16] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 17, 19, 21, 23, 25, 27, 28};
+const uint8_t kTotalRotation[16] = {1, 2, 4, 6, 8, 10, 12, 14, 15, 17, 19, 21, 23, 25, 27, 28};
 
 // S-boxes: 4 rows of 16, row = first and last input bit, column = the middle four.
-constexpr unsigned char kSbox[8][64] = {
+constexpr uint8_t kSbox[8][64] = {
     {14, 4,  13, 1, 2,  15, 11, 8,  3,  10, 6,  12, 5,  9,  0, 7,  0, 15, 7,  4,  14, 2,
      13, 1,  10, 6, 12, 11, 9,  5,  3,  8,  4,  1,  14, 8,  13, 6, 2, 11, 15, 12, 9,  7,
      3,  10, 5,  0, 15, 12, 8,  2,  4,  9,  1,  7,  5,  11, 3,  14, 10, 0, 6,  13},
@@ -53,7 +53,7 @@ constexpr unsigned char kSbox[8][64] = {
      15, 3,  5,  8, 2,  1,  14, 7,  4,  10, 8, 13, 15, 12, 9, 0,  3,  5,  6,  11},
 };
 
-constexpr unsigned char kPc[32] = {
+constexpr uint8_t kPc[32] = {
     16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
     2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25,
 };
@@ -86,20 +86,20 @@ constexpr SpTables MakeSpTables()
 
 constexpr SpTables kSp = MakeSpTables();
 
-uint32_t LoadBig(const unsigned char* p)
+uint32_t LoadBig(const uint8_t* p)
 {
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
-void StoreBig(uint32_t v, unsigned char* p)
+void StoreBig(uint32_t v, uint8_t* p)
 {
-    p[0] = (unsigned char)(v >> 24);
-    p[1] = (unsigned char)(v >> 16);
-    p[2] = (unsigned char)(v >> 8);
-    p[3] = (unsigned char)v;
+    p[0] = (uint8_t)(v >> 24);
+    p[1] = (uint8_t)(v >> 16);
+    p[2] = (uint8_t)(v >> 8);
+    p[3] = (uint8_t)v;
 }
 
-void RunBlock(const unsigned char* in, unsigned char* out, const uint32_t* schedule)
+void RunBlock(const uint8_t* in, uint8_t* out, const uint32_t* schedule)
 {
     uint32_t left = LoadBig(in), right = LoadBig(in + 4);
     DesRounds(&left, &right, schedule);
@@ -107,7 +107,7 @@ void RunBlock(const unsigned char* in, unsigned char* out, const uint32_t* sched
     StoreBig(right, out + 4);
 }
 
-void Run3Block(const unsigned char* in, unsigned char* out, const uint32_t (*schedules)[32])
+void Run3Block(const uint8_t* in, uint8_t* out, const uint32_t (*schedules)[32])
 {
     uint32_t left = LoadBig(in), right = LoadBig(in + 4);
     for (int k = 0; k < 3; ++k) DesRounds(&left, &right, schedules[k]);
@@ -116,7 +116,7 @@ void Run3Block(const unsigned char* in, unsigned char* out, const uint32_t (*sch
 }
 
 // The last, padded block: the r remaining bytes, then 8 - r bytes of value 8 - r.
-void PadLastBlock(const unsigned char* rest, int r, unsigned char* block)
+void PadLastBlock(const uint8_t* rest, int r, uint8_t* block)
 {
     if (r > 0) memcpy(block, rest, (size_t)r);
     memset(block + r, 8 - r, (size_t)(8 - r));
@@ -124,15 +124,15 @@ void PadLastBlock(const unsigned char* rest, int r, unsigned char* block)
 
 }  // namespace
 
-void DesKeySchedule(const unsigned char* key, int direction, uint32_t* schedule)
+void DesKeySchedule(const uint8_t* key, int direction, uint32_t* schedule)
 {
-    unsigned char keyBits[64];
+    uint8_t keyBits[64];
     for (int i = 0; i < 64; ++i) keyBits[i] = (key[i >> 3] >> (7 - (i & 7))) & 1;
-    unsigned char cd[56];
+    uint8_t cd[56];
     for (int i = 0; i < 56; ++i) cd[i] = keyBits[kPc1[i] - 1];
 
     for (int round = 0; round < 16; ++round) {
-        unsigned char rotated[56];
+        uint8_t rotated[56];
         for (int i = 0; i < 28; ++i) {
             rotated[i] = cd[(i + kTotalRotation[round]) % 28];
             rotated[28 + i] = cd[28 + (i + kTotalRotation[round]) % 28];
@@ -196,14 +196,14 @@ void DesRounds(uint32_t* leftHalf, uint32_t* rightHalf, const uint32_t* schedule
     *rightHalf = left;
 }
 
-int DesSetKey(const unsigned char* key, DesContext* ctx)
+int DesSetKey(const uint8_t* key, DesContext* ctx)
 {
     DesKeySchedule(key, DES_ENCRYPT_ORDER, ctx->encrypt);
     DesKeySchedule(key, DES_DECRYPT_ORDER, ctx->decrypt);
     return 0;
 }
 
-int Des3SetKey3(const unsigned char* key, Des3Context* ctx)
+int Des3SetKey3(const uint8_t* key, Des3Context* ctx)
 {
     DesKeySchedule(key, DES_ENCRYPT_ORDER, ctx->encrypt[0]);
     DesKeySchedule(key + 8, DES_DECRYPT_ORDER, ctx->encrypt[1]);
@@ -214,22 +214,22 @@ int Des3SetKey3(const unsigned char* key, Des3Context* ctx)
     return 0;
 }
 
-void DesEncryptBlock(const unsigned char* in, unsigned char* out, const DesContext* ctx)
+void DesEncryptBlock(const uint8_t* in, uint8_t* out, const DesContext* ctx)
 {
     RunBlock(in, out, ctx->encrypt);
 }
 
-void DesDecryptBlock(const unsigned char* in, unsigned char* out, const DesContext* ctx)
+void DesDecryptBlock(const uint8_t* in, uint8_t* out, const DesContext* ctx)
 {
     RunBlock(in, out, ctx->decrypt);
 }
 
-void Des3EncryptBlock(const unsigned char* in, unsigned char* out, const Des3Context* ctx)
+void Des3EncryptBlock(const uint8_t* in, uint8_t* out, const Des3Context* ctx)
 {
     Run3Block(in, out, ctx->encrypt);
 }
 
-void Des3DecryptBlock(const unsigned char* in, unsigned char* out, const Des3Context* ctx)
+void Des3DecryptBlock(const uint8_t* in, uint8_t* out, const Des3Context* ctx)
 {
     Run3Block(in, out, ctx->decrypt);
 }
@@ -237,7 +237,7 @@ void Des3DecryptBlock(const unsigned char* in, unsigned char* out, const Des3Con
 namespace {
 
 template <typename Context, typename BlockFn>
-int EcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, const Context* ctx,
+int EcbEncrypt(const uint8_t* in, int n, uint8_t* out, int outSize, const Context* ctx,
                BlockFn block)
 {
     if (n < 0 || n > 0x7FFFFFF0 || (n > 0 && !in) || !out || !ctx) return -1;
@@ -245,7 +245,7 @@ int EcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, 
     if (outSize < padded) return -1;
     int whole = n & ~7;
     for (int i = 0; i < whole; i += 8) block(in + i, out + i, ctx);
-    unsigned char last[8];
+    uint8_t last[8];
     PadLastBlock(in + whole, n - whole, last);
     block(last, out + whole, ctx);
     return padded;
@@ -254,14 +254,14 @@ int EcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, 
 // Deciphers m bytes and strips the padding. Nothing is written past outSize: the last block is
 // deciphered aside and only the plaintext bytes that belong to the result are copied out.
 template <typename Context, typename BlockFn>
-int EcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, int limit,
+int EcbDecrypt(const uint8_t* in, int m, uint8_t* out, int outSize, int limit,
                const Context* ctx, BlockFn block)
 {
     if (!in || !out || !ctx || m <= 0 || (m & 7) != 0 || m > limit) return -1;
     int body = m - 8;
     if (body > outSize) return -1;
     for (int i = 0; i < body; i += 8) block(in + i, out + i, ctx);
-    unsigned char last[8];
+    uint8_t last[8];
     block(in + body, last, ctx);
     int pad = last[7];
     if (pad > m) return -1;
@@ -273,23 +273,23 @@ int EcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, 
 
 }  // namespace
 
-int DesEcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, const DesContext* ctx)
+int DesEcbEncrypt(const uint8_t* in, int n, uint8_t* out, int outSize, const DesContext* ctx)
 {
     return EcbEncrypt(in, n, out, outSize, ctx, DesEncryptBlock);
 }
 
-int Des3EcbEncrypt(const unsigned char* in, int n, unsigned char* out, int outSize, const Des3Context* ctx)
+int Des3EcbEncrypt(const uint8_t* in, int n, uint8_t* out, int outSize, const Des3Context* ctx)
 {
     return EcbEncrypt(in, n, out, outSize, ctx, Des3EncryptBlock);
 }
 
-int DesEcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, const DesContext* ctx)
+int DesEcbDecrypt(const uint8_t* in, int m, uint8_t* out, int outSize, const DesContext* ctx)
 {
     if (outSize < 0 || outSize > 0x7FFFFFF0) return -1;
     return EcbDecrypt(in, m, out, outSize, (outSize & ~7) + 8, ctx, DesDecryptBlock);
 }
 
-int Des3EcbDecrypt(const unsigned char* in, int m, unsigned char* out, int outSize, const Des3Context* ctx)
+int Des3EcbDecrypt(const uint8_t* in, int m, uint8_t* out, int outSize, const Des3Context* ctx)
 {
     if (outSize < 0) return -1;
     return EcbDecrypt(in, m, out, outSize, outSize, ctx, Des3DecryptBlock);

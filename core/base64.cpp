@@ -1,12 +1,14 @@
 // Base64 (RFC 4648, standard alphabet, "=" padding, no line breaks) of the stored password.
-#include "guard/cipher.h"
+#include "core/base64.h"
+
+#include <cstddef>
 
 namespace {
 
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The 6-bit value of an alphabet character, or -1.
-int Sextet(unsigned char c)
+int Sextet(uint8_t c)
 {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -18,7 +20,7 @@ int Sextet(unsigned char c)
 
 }  // namespace
 
-int Base64Encode(const unsigned char* in, char* out, int n)
+int Base64Encode(const uint8_t* in, char* out, int n)
 {
     if (!out) return 0;
     int o = 0;
@@ -35,7 +37,7 @@ int Base64Encode(const unsigned char* in, char* out, int n)
     return 0;
 }
 
-int Base64Decode(const char* text, unsigned char* out, int* outLen)
+int Base64Decode(const char* text, uint8_t* out, int* outLen)
 {
     if (!text || !out) return -1;
     size_t len = 0;
@@ -44,7 +46,7 @@ int Base64Decode(const char* text, unsigned char* out, int* outLen)
 
     int o = 0;
     for (size_t g = 0; g < len; g += 4) {
-        const unsigned char* c = reinterpret_cast<const unsigned char*>(text + g);
+        const uint8_t* c = reinterpret_cast<const uint8_t*>(text + g);
         bool lastGroup = g + 4 == len;
         // Padding ends the text: only "xx==" or "xxx=" in the last group.
         int pad = 0;
@@ -59,9 +61,9 @@ int Base64Decode(const char* text, unsigned char* out, int* outLen)
         int s3 = pad >= 1 ? 0 : Sextet(c[3]);
         if (s0 < 0 || s1 < 0 || s2 < 0 || s3 < 0) return -1;
         uint32_t v = (uint32_t)s0 << 18 | (uint32_t)s1 << 12 | (uint32_t)s2 << 6 | (uint32_t)s3;
-        out[o++] = (unsigned char)(v >> 16);
-        if (pad < 2) out[o++] = (unsigned char)(v >> 8);
-        if (pad < 1) out[o++] = (unsigned char)v;
+        out[o++] = (uint8_t)(v >> 16);
+        if (pad < 2) out[o++] = (uint8_t)(v >> 8);
+        if (pad < 1) out[o++] = (uint8_t)v;
     }
     out[o] = '\0';
     if (outLen) *outLen = o;

@@ -1,0 +1,30 @@
+// The digest files (.vrf) of the client's settings files: the digest key and the bytes a digest
+// file holds, without any file access.
+#pragma once
+#include <cstdint>
+
+// A settings file "X.ini" is guarded by "X.vrf": 240 salt bytes (each 0..254), then the MD5 of
+// the settings bytes + salt + (named pairs) a 32-byte icon block + the 30-byte digest key.
+const uint32_t kVrfSaltSize = 240;
+const uint32_t kVrfDigestSize = 16;
+const uint32_t kVrfFileSize = kVrfSaltSize + kVrfDigestSize;
+const uint32_t kVrfIconSize = 32;
+// Size limits of the settings file: named pairs (with icon block) and the general pair.
+const uint32_t kVrfNamedLimit = 7820;
+const uint32_t kVrfGeneralLimit = 7852;
+
+// Builds the digest key: 5 bytes per seed byte (seed length 6..20) into key. *keyLength is the
+// capacity on entry (at least 5 * seedLength) and the key length on success. 0 on bad
+// arguments, with nothing written.
+int core_DeriveDigestKey(const uint8_t* seed, uint32_t seedLength, uint8_t* key, uint32_t* keyLength);
+// The icon block of a named pair when no icon file gives one: 0xFF and 31 zero bytes.
+void core_VrfFixedIcon(uint8_t* block);
+// The digest (16 bytes) of n settings bytes under salt (kVrfSaltSize bytes) and, for a named
+// pair, icon (kVrfIconSize bytes; null for the general pair), with the client's digest key.
+// 1 on success; 0 when the key cannot be built (digest untouched).
+int core_VrfDigest(const uint8_t* settings, uint32_t n, const uint8_t* salt, const uint8_t* icon,
+                   uint8_t* digest);
+// 1 when vrf (vrfLen bytes, as read from a digest file) is a digest file of the n settings
+// bytes: exactly kVrfFileSize bytes, n within limit, and the stored digest matches. 0 otherwise.
+int core_VrfMatches(const uint8_t* vrf, uint32_t vrfLen, const uint8_t* settings, uint32_t n, uint32_t limit,
+                    const uint8_t* icon);
