@@ -647,7 +647,7 @@ TEST_F(SetupRun, PlantedWorkFolderIsEmptiedOrTheRunStops)
     ASSERT_TRUE(holder);
     for (int i = 0; i < 400 && !vt::Exists(marker); ++i) Sleep(50);
     EXPECT_TRUE(vt::Exists(marker));
-    EXPECT_EQ(Run(setup), 0);
+    EXPECT_EQ(Run(setup), 351);
     TerminateProcess(holder, 0);
     WaitForSingleObject(holder, 10000);
     CloseHandle(holder);
@@ -664,9 +664,10 @@ TEST_F(SetupRun, PlantedWorkFolderIsEmptiedOrTheRunStops)
     log = SetupLog();
     EXPECT_FALSE(HasPrefix(log, "install failed")) << Last(log);
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-    // The payload and the two programs' notes, nothing planted.
-    EXPECT_EQ(vt::List(kWork), (std::vector<std::string>{"VemloSetup.exe", "VemloSetup.note", "client.ini", "readme.txt",
-                                                         "ulmApxSvr.exe", "ulmApxSvr.note"}));
+    // The payload and what the two programs wrote, nothing planted.
+    EXPECT_EQ(vt::List(kWork), (std::vector<std::string>{"VemloSetup.exe", "VemloSetup.note", "VemloSetup.run",
+                                                         "client.ini", "readme.txt", "ulmApxSvr.exe", "ulmApxSvr.note",
+                                                         "ulmApxSvr.run"}));
     EXPECT_EQ(vt::ReadAll(kWork + "\\ulmApxSvr.exe"), vt::ReadAll(vt::BinDir() + "\\ulmApxSvr.exe"));
 }
 
