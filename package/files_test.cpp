@@ -88,6 +88,55 @@ TEST(Files, DeleteDirTreeRemovesLinksWithoutFollowingThem)
     vt::RemoveFolderLink(d + "\\root\\sub\\link");
 }
 
+// Each deleting helper is given a folder link (to a folder with files, and to an empty one whose
+// removal would show that a delete reached it), and a folder that holds such links and a file
+// link. What the links point to never changes. Windows removes a link given to the helpers that
+// remove their folder; under Wine no Windows call removes a Unix link without reaching its
+// target, so every link stays there.
+TEST(Files, NoHelperListsOrDeletesThroughALink)
+{
+    std::string full = vt::FreshDir("link_full");
+    vt::WriteAll(Sub(full, "precious"), "keep me");
+    vt::MakeDirs(Sub(full, "inner"));
+    vt::WriteAll(Sub(full, "inner\\deep"), "keep me too");
+    std::string empty = vt::FreshDir("link_empty");
+    std::string lone = Sub(vt::FreshDir("link_file"), "lone.txt");
+    vt::WriteAll(lone, "keep me");
+    const std::string before = vt::Snapshot(full) + vt::Snapshot(empty) + vt::ReadAll(lone);
+    ASSERT_EQ(before, "\\inner\n\\inner\\deep=keep me too\n\\precious=keep me\nkeep me");
+
+    const struct {
+        const char* name;
+        void (*call)(const char* dir);
+        bool removesItsFolder;
+    } helpers[] = {
+        {"utl_RemoveWorkDir", [](const char* d) { utl_RemoveWorkDir(d); }, true},
+        {"utl_DeleteFilesInDir", [](const char* d) { utl_DeleteFilesInDir(d, "*.*"); }, false},
+        {"utl_DeleteDirTree", [](const char* d) { utl_DeleteDirTree(d); }, true},
+        {"utl_DeleteSubDirTrees", [](const char* d) { utl_DeleteSubDirTrees(d); }, false},
+    };
+    for (const auto& h : helpers) {
+        std::string d = vt::FreshDir("links");
+        for (const std::string& target : {full, empty}) {
+            std::string link = Sub(d, "DAM");
+            if (!vt::MakeFolderLink(link, target)) GTEST_SKIP() << "no folder links here";
+            h.call(link.c_str());
+            EXPECT_EQ(vt::Exists(link), vt::IsWine() || !h.removesItsFolder) << h.name << " on " << target;
+            vt::RemoveFolderLink(link);
+        }
+        std::string work = Sub(d, "work");
+        vt::MakeDirs(work);
+        vt::WriteAll(Sub(work, "plain.txt"), "x");
+        bool linked = vt::MakeFolderLink(Sub(work, "DAM"), full) && vt::MakeFolderLink(Sub(work, "DAM2"), empty) &&
+                      vt::MakeFileLink(Sub(work, "lone.lnk"), lone);
+        EXPECT_TRUE(linked);
+        h.call(work.c_str());
+        EXPECT_EQ(vt::Snapshot(full) + vt::Snapshot(empty) + vt::ReadAll(lone), before) << h.name;
+        for (auto name : {"DAM", "DAM2", "lone.lnk"}) vt::RemoveFolderLink(Sub(work, name));
+    }
+    vt::RemoveTree("C:\\vtest\\links");
+}
+
 TEST(Files, DeleteDirTreeFailsOnceWhenAFileIsHeldOpen)
 {
     std::string d = vt::FreshDir("treeheld");

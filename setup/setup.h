@@ -61,21 +61,23 @@ const char* SetupMessageText(SetupMessage which, bool chinese);
 
 // ---- Work folder of the elevated setup --------------------------------------------------------
 
-// Makes path (C:\tmp\VemloSetup0) a folder owned by Administrators with a protected DACL:
-// SYSTEM and Administrators full control, Users read and execute, nothing inherited. A folder
-// owned by anyone else, or not protected, is deleted whole and made anew; a planted link is
-// removed, never followed; a folder above that is a link is refused. 1 when the folder is secure.
-int SecureWorkDir(const char* path);
+// Makes path (C:\tmp\VemloSetup0) an empty folder owned by Administrators with a protected DACL:
+// SYSTEM and Administrators full control, Users read and execute, nothing inherited. Decided on
+// the folder held open, never on its name: a folder that is exactly that is emptied and reused;
+// anything else (another owner, a DACL that is not protected, a link) is deleted whole, a link
+// itself and never what it points to, and the folder is made anew. A folder above that is a
+// link, a plain file in the way, or anything in the folder that cannot be deleted fails it.
+// Returns the folder held open without delete sharing (it cannot be renamed, replaced or
+// deleted until the caller closes the handle), or INVALID_HANDLE_VALUE.
+HANDLE SecureWorkDir(const char* path);
 // The security SecureWorkDir gives the folder, as SDDL text (for support and tests).
 int WorkDirSecurityText(char* out, unsigned size);
-// 1 when path is owned by Administrators (or SYSTEM) and its DACL is protected.
+// 1 when the folder path (not a link) is owned by Administrators and has exactly the protected
+// DACL SecureWorkDir gives.
 int WorkDirIsSecure(const char* path);
 // Opens a program to be started so that nobody can write, rename or delete it until the handle
 // is closed (others may still read and run it). INVALID_HANDLE_VALUE on failure.
 HANDLE HoldForLaunch(const char* path);
-// Opens the work folder so that it cannot be renamed, replaced or deleted while the handle is
-// open. INVALID_HANDLE_VALUE on failure.
-HANDLE HoldWorkDir(const char* path);
 
 // ---- This executable's own file ----------------------------------------------------------------
 

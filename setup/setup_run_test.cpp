@@ -620,4 +620,55 @@ TEST(SetupStub, FitsItsImage)
     }
 }
 
+VEMLO_CHILD(hold_file)
+{
+    // argv: a file to hold open without delete sharing, a marker written once it is held.
+    HANDLE f = CreateFileA(argv[0], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE || argc < 2) return 1;
+    vt::WriteAll(argv[1], "held");
+    Sleep(60000);
+    CloseHandle(f);
+    return 0;
+}
+
+// What was planted in the work folder (files, a program of the payload's name, a DAM folder with
+// a subfolder) is gone before anything is unpacked; a planted file that another process holds
+// open cannot go, and then the run stops with 351 before anything is started.
+TEST_F(SetupRun, PlantedWorkFolderIsEmptiedOrTheRunStops)
+{
+    std::string setup = MakeSetup(kPayload);
+    vt::MakeDirs(kWork + "\\DAM\\sub");
+    vt::WriteAll(kWork + "\\DAM\\sub\\x.dll", "planted");
+    vt::WriteAll(kWork + "\\DAM\\y.dll", "planted");
+    vt::WriteAll(kWork + "\\ulmApxSvr.exe", "planted");
+    vt::WriteAll(kWork + "\\version.dll", "planted");
+    std::string marker = run_ + "\\held";
+    HANDLE holder = vt::StartChild("hold_file", {kWork + "\\version.dll", marker});
+    ASSERT_TRUE(holder);
+    for (int i = 0; i < 400 && !vt::Exists(marker); ++i) Sleep(50);
+    EXPECT_TRUE(vt::Exists(marker));
+    EXPECT_EQ(Run(setup), 351);
+    TerminateProcess(holder, 0);
+    WaitForSingleObject(holder, 10000);
+    CloseHandle(holder);
+    auto log = SetupLog();
+    EXPECT_TRUE(Has(log, "install failed with Err 351.")) << Last(log);
+    EXPECT_EQ(Last(log), "Exit main");
+    EXPECT_FALSE(HasPrefix(log, "vs-stp started at "));
+    EXPECT_NE(vt::ReadAll(kWork + "\\ulmApxSvr.exe"), vt::ReadAll(vt::BinDir() + "\\ulmApxSvr.exe"));  // not unpacked
+    EXPECT_FALSE(vt::Exists(kWork + "\\ulmApxSvr.note"));  // nothing was started
+    EXPECT_FALSE(vt::Exists("C:\\VemloDemo"));
+
+    vt::RemoveTree("c:\\VemloLog");
+    EXPECT_EQ(Run(setup), 0);
+    log = SetupLog();
+    EXPECT_FALSE(HasPrefix(log, "install failed")) << Last(log);
+    EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
+    // The payload and what the two programs wrote, nothing planted.
+    EXPECT_EQ(vt::List(kWork), (std::vector<std::string>{"VemloSetup.exe", "VemloSetup.note", "VemloSetup.run",
+                                                         "client.ini", "readme.txt", "ulmApxSvr.exe", "ulmApxSvr.note",
+                                                         "ulmApxSvr.run"}));
+    EXPECT_EQ(vt::ReadAll(kWork + "\\ulmApxSvr.exe"), vt::ReadAll(vt::BinDir() + "\\ulmApxSvr.exe"));
+}
+
 }  // namespace

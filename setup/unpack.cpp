@@ -106,14 +106,14 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
     }
 
     do {
-        // The folder is the administrators' before anything is emptied or unpacked into it, and
-        // stays open without delete sharing, so it cannot be renamed or replaced meanwhile.
-        if (!SecureWorkDir(kWorkDir) ||
-            !utl_CreateWorkDir(g_szWorkDir, sizeof g_szWorkDir, "VemloSetup", 0, 1)) {
+        // The folder is the administrators' and empty before anything is unpacked into it, and
+        // stays open without delete sharing until the run ends, so it cannot be renamed or
+        // replaced meanwhile.
+        FileHandle workDir(SecureWorkDir(kWorkDir));
+        if (!workDir.Valid() || !utl_CreateWorkDir(g_szWorkDir, sizeof g_szWorkDir, "VemloSetup", 0, 1)) {
             *error = kErrWorkDir;
             break;
         }
-        FileHandle workDir(HoldWorkDir(g_szWorkDir));
 
         char dam[MAX_PATH];
         if (utl_JoinPath(dam, sizeof dam, g_szWorkDir, "DAM")) utl_RemoveWorkDir(dam);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <string.h>
 
 #include "log/handles.h"
 #include "log/log.h"
@@ -12,6 +13,8 @@
 namespace {
 
 const DWORD kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+// The held work folder: listed, and its owner and DACL read and set through the handle.
+const DWORD kHoldAccess = GENERIC_READ | WRITE_DAC | WRITE_OWNER;
 
 struct WorkDirSecurity {
     BYTE system[SECURITY_MAX_SID_SIZE];
@@ -44,38 +47,92 @@ bool BuildSecurity(WorkDirSecurity* s)
            SetSecurityDescriptorControl(&s->sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
-bool IsLink(const char* path)
+// Sets owner and protected DACL on the held folder, through its handle.
+bool Apply(HANDLE dir, WorkDirSecurity* s)
 {
-    DWORD a = GetFileAttributesA(path);
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+    return SetSecurityInfo(dir, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           s->admins, NULL, reinterpret_cast<PACL>(s->acl), NULL) == ERROR_SUCCESS;
 }
 
-bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-// Sets owner and protected DACL on an existing folder.
-bool Apply(const char* path, WorkDirSecurity* s)
+// Whether dacl holds the ACEs of ours, one for one and byte for byte.
+bool SameAces(PACL dacl, PACL ours)
 {
-    return SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT,
-                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                     PROTECTED_DACL_SECURITY_INFORMATION,
-                                 s->admins, NULL, reinterpret_cast<PACL>(s->acl), NULL) == ERROR_SUCCESS;
+    if (!dacl || dacl->AceCount != ours->AceCount) return false;
+    for (WORD i = 0; i < ours->AceCount; ++i) {
+        void* a = NULL;
+        void* b = NULL;
+        if (!GetAce(dacl, i, &a) || !GetAce(ours, i, &b)) return false;
+        WORD size = static_cast<ACE_HEADER*>(b)->AceSize;
+        if (static_cast<ACE_HEADER*>(a)->AceSize != size || memcmp(a, b, size) != 0) return false;
+    }
+    return true;
 }
 
-// What the folder's security says: whether Administrators or SYSTEM own it, and whether its
-// DACL is protected from inheritance.
-bool ReadSecurity(const char* path, bool* adminOwned, bool* protectedDacl)
+// Whether sid is the user this process runs as.
+bool IsOwnUser(PSID sid)
 {
-    PSID owner = NULL;
+    HANDLE raw = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    KernelHandle token(raw);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    return GetTokenInformation(token.Get(), TokenUser, &info, sizeof info, &size) && EqualSid(info.user.User.Sid, sid);
+}
+
+enum Owner { kOwnerOther, kOwnerAdmins, kOwnerSelf };
+
+// What the held folder's security says: its owner, and whether its DACL is exactly ours
+// (protected, with our ACEs). false when it cannot be read.
+bool ReadSecurity(HANDLE dir, WorkDirSecurity* s, Owner* owner, bool* exactDacl)
+{
+    PSID sid = NULL;
     PACL dacl = NULL;
     PSECURITY_DESCRIPTOR sd = NULL;
-    if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              &owner, NULL, &dacl, NULL, &sd) != ERROR_SUCCESS)
+    if (GetSecurityInfo(dir, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sid, NULL,
+                        &dacl, NULL, &sd) != ERROR_SUCCESS)
         return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    *adminOwned = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
-    *protectedDacl = dacl && GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED);
+    *owner = !sid                                                ? kOwnerOther
+             : IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ? kOwnerAdmins
+             : IsOwnUser(sid)                                    ? kOwnerSelf
+                                                                 : kOwnerOther;
+    *exactDacl = GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) &&
+                 SameAces(dacl, reinterpret_cast<PACL>(s->acl));
     LocalFree(sd);
+    return true;
+}
+
+// Exactly what SecureWorkDir makes: owned by Administrators, with our protected DACL. Nothing
+// else can be trusted not to hold what a standard user put there.
+bool IsOurs(HANDLE dir, WorkDirSecurity* s)
+{
+    Owner owner = kOwnerOther;
+    bool exact = false;
+    return ReadSecurity(dir, s, &owner, &exact) && owner == kOwnerAdmins && exact;
+}
+
+// A folder just made by this process: owned by Administrators, or by this process's own user
+// where the system does not keep the owner it was given. A folder of anyone else was put in
+// its place before it could be held.
+bool IsJustMade(HANDLE dir, WorkDirSecurity* s)
+{
+    Owner owner = kOwnerOther;
+    bool exact = false;
+    return ReadSecurity(dir, s, &owner, &exact) && owner != kOwnerOther;
+}
+
+// Everything before the last backslash of path.
+bool ParentOf(const char* path, char* out, unsigned size)
+{
+    lstrcpynA(out, path, size);
+    char* slash = const_cast<char*>(utl_FindLastBackslash(out));
+    if (!slash) return false;
+    *slash = '\0';
     return true;
 }
 
@@ -83,48 +140,43 @@ bool ReadSecurity(const char* path, bool* adminOwned, bool* protectedDacl)
 
 int WorkDirIsSecure(const char* path)
 {
-    bool adminOwned = false, protectedDacl = false;
-    return ReadSecurity(path, &adminOwned, &protectedDacl) && adminOwned && protectedDacl ? 1 : 0;
+    WorkDirSecurity s;
+    FileHandle dir(utl_HoldDir(path, READ_CONTROL));
+    return dir.Valid() && BuildSecurity(&s) && IsOurs(dir.Get(), &s) ? 1 : 0;
 }
 
-int SecureWorkDir(const char* path)
+HANDLE SecureWorkDir(const char* path)
 {
     WorkDirSecurity s;
-    if (!path || !BuildSecurity(&s)) return 0;
-
-    // The folder above must be a real folder: through a link, the work folder would lie wherever
-    // the link's maker wanted it.
     char parent[MAX_PATH];
-    lstrcpynA(parent, path, sizeof parent);
-    if (char* slash = const_cast<char*>(utl_FindLastBackslash(parent))) {
-        *slash = '\0';
-        if (IsLink(parent)) return 0;
-        if (!utl_DirExists(parent) && !CreateDirectoryA(parent, NULL)) return 0;
-    }
+    if (!path || !BuildSecurity(&s) || !ParentOf(path, parent, sizeof parent)) return INVALID_HANDLE_VALUE;
 
-    if (IsLink(path)) {
-        // Planted link: remove the link itself, never what it points to.
-        if (!RemoveDirectoryA(path) || Exists(path)) return 0;
-    } else if (utl_FileExists(path)) {
-        return 0;  // a plain file in the way: the work folder cannot be made (as before)
-    } else if (utl_DirExists(path)) {
-        // Somebody else's folder: its content cannot be trusted, so it goes whole. The
-        // administrators' own folder is reused and (re)secured below.
-        bool adminOwned = false, protectedDacl = false;
-        if (!ReadSecurity(path, &adminOwned, &protectedDacl) || !adminOwned) {
-            if (!utl_DeleteDirTree(path)) return 0;
-        }
-    }
+    // The folder above is held through the preparation, so it cannot be renamed or replaced
+    // meanwhile. One that is a link is refused: through it, the work folder would lie wherever
+    // the link's maker wanted it.
+    FileHandle base(utl_HoldOrMakeDir(parent));
+    if (!base.Valid()) return INVALID_HANDLE_VALUE;
 
-    if (!utl_DirExists(path)) {
+    // Decided on the folder held open, never on its name: a swap after the open cannot change
+    // what was decided on, and one before it shows in the handle's final path.
+    FileHandle dir(utl_HoldDir(path, kHoldAccess));
+    if (dir.Valid() && !IsOurs(dir.Get(), &s)) dir.Close();
+    if (!dir.Valid()) {
+        // Not exactly ours (another owner, a DACL open to inheritance, a link): whatever is there
+        // goes whole, a link itself and never what it points to, and the folder is made anew, so
+        // that no handle opened under the old security can still reach it. A plain file in the
+        // way stays, and then the folder cannot be made.
         SECURITY_ATTRIBUTES sa = {sizeof sa, &s.sd, FALSE};
-        if (!CreateDirectoryA(path, &sa)) return 0;
+        if (utl_FileExists(path) || !utl_DeleteDirTree(path) || !CreateDirectoryA(path, &sa))
+            return INVALID_HANDLE_VALUE;
+        dir.Reset(utl_HoldDir(path, kHoldAccess));
+        if (!dir.Valid() || !IsJustMade(dir.Get(), &s)) return INVALID_HANDLE_VALUE;
     }
-    if (Apply(path, &s)) return 1;
-    // It could not be secured: made anew once, then given up.
-    if (!utl_DeleteDirTree(path)) return 0;
-    SECURITY_ATTRIBUTES sa = {sizeof sa, &s.sd, FALSE};
-    return CreateDirectoryA(path, &sa) && Apply(path, &s) ? 1 : 0;
+    // Emptied, then secured (again) through the handle: whatever a run or anyone else left there
+    // goes, and what cannot go fails the preparation. Empty, the folder passes no inherited
+    // change down to anything below it.
+    if (!utl_EmptyDir(path) || !Apply(dir.Get(), &s)) return INVALID_HANDLE_VALUE;
+    return dir.Release();
 }
 
 int WorkDirSecurityText(char* out, unsigned size)
@@ -145,10 +197,4 @@ int WorkDirSecurityText(char* out, unsigned size)
 HANDLE HoldForLaunch(const char* path)
 {
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-HANDLE HoldWorkDir(const char* path)
-{
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "package/package.h"
 #include "setup/setup.h"
 #include "testing/testutil.h"
 
@@ -80,11 +81,23 @@ bool KeepsFileSecurity()
     return known == 1;
 }
 
+// The identity of the folder at path: made anew, a folder has a new one.
+ULONGLONG FileId(const std::string& path)
+{
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return (ULONGLONG)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+}
+
 class WorkDir : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (GetFileAttributesA("C:\\tmp") & FILE_ATTRIBUTE_REPARSE_POINT) vt::RemoveFolderLink("C:\\tmp");
+        DWORD tmp = GetFileAttributesA("C:\\tmp");
+        if (tmp != INVALID_FILE_ATTRIBUTES && (tmp & FILE_ATTRIBUTE_REPARSE_POINT)) vt::RemoveFolderLink("C:\\tmp");
         vt::RemoveTree(kWork);
         vt::MakeDirs("C:\\tmp");
     }
@@ -102,7 +115,9 @@ TEST(WorkDirSecurity, OwnerAndProtectedDaclAsSddl)
 
 TEST_F(WorkDir, NewFolderBelongsToAdministratorsWithProtectedDacl)
 {
-    ASSERT_EQ(SecureWorkDir(kWork), 1);
+    HANDLE held = SecureWorkDir(kWork);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
     if (!KeepsFileSecurity()) GTEST_SKIP() << "this system does not keep file security (Wine)";
     std::string owner;
     bool prot = false;
@@ -122,17 +137,34 @@ TEST_F(WorkDir, NewFolderBelongsToAdministratorsWithProtectedDacl)
     EXPECT_EQ(WorkDirIsSecure(kWork), 1);
 }
 
-TEST_F(WorkDir, AdministratorsFolderIsReusedAndSecured)
+// A folder as an older setup left it, the administrators' with the DACL it inherits from C:\tmp,
+// may hold what any user put there: it goes whole and is made anew. Once it is exactly ours, it
+// is kept, and only emptied of what the last run left.
+TEST_F(WorkDir, AdministratorsFolderIsMadeAnewUnlessProtected)
 {
-    vt::MakeDirs(std::string(kWork) + "\\sub");
-    vt::WriteAll(std::string(kWork) + "\\kept.txt", "x");
+    vt::MakeDirs(std::string(kWork) + "\\sub\\deeper");
+    vt::WriteAll(std::string(kWork) + "\\planted.dll", "x");
+    vt::WriteAll(std::string(kWork) + "\\sub\\deeper\\planted.exe", "x");
     ASSERT_TRUE(SetOwner(kWork, WinBuiltinAdministratorsSid));
     if (!KeepsFileSecurity()) GTEST_SKIP() << "this system does not keep file security (Wine)";
-    EXPECT_EQ(WorkDirIsSecure(kWork), 0);  // not protected yet
-    ASSERT_EQ(SecureWorkDir(kWork), 1);
+    EXPECT_EQ(WorkDirIsSecure(kWork), 0);  // not protected
+    ULONGLONG old = FileId(kWork);
+    HANDLE held = SecureWorkDir(kWork);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_NE(FileId(kWork), old);  // made anew
+    EXPECT_TRUE(vt::List(kWork).empty());
     EXPECT_EQ(WorkDirIsSecure(kWork), 1);
-    EXPECT_TRUE(vt::Exists(std::string(kWork) + "\\sub"));
-    EXPECT_TRUE(vt::Exists(std::string(kWork) + "\\kept.txt"));
+    CloseHandle(held);
+
+    vt::MakeDirs(std::string(kWork) + "\\left\\over");
+    vt::WriteAll(std::string(kWork) + "\\ulmApxSvr.exe", "last run");
+    ULONGLONG ours = FileId(kWork);
+    held = SecureWorkDir(kWork);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FileId(kWork), ours);  // kept
+    EXPECT_TRUE(vt::List(kWork).empty());
+    EXPECT_EQ(WorkDirIsSecure(kWork), 1);
+    CloseHandle(held);
 }
 
 TEST_F(WorkDir, FolderOfAnotherOwnerIsReplacedWhole)
@@ -141,45 +173,84 @@ TEST_F(WorkDir, FolderOfAnotherOwnerIsReplacedWhole)
     vt::WriteAll(std::string(kWork) + "\\planted\\evil.dll", "x");
     vt::WriteAll(std::string(kWork) + "\\ulmApxSvr.exe", "swapped");
     if (!SetOwner(kWork, WinBuiltinUsersSid)) GTEST_SKIP() << "owner cannot be set here";
-    ASSERT_EQ(SecureWorkDir(kWork), 1);
+    HANDLE held = SecureWorkDir(kWork);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(vt::List(kWork).empty());
     if (KeepsFileSecurity()) {
         EXPECT_EQ(WorkDirIsSecure(kWork), 1);
     }
+    CloseHandle(held);
 }
 
+// A link planted as the work folder, or as DAM inside it, to a folder with files or to an empty
+// one (whose removal would show that a delete reached the target). Windows removes the link
+// itself; under Wine no Windows call can remove a Unix link without reaching its target, so the
+// folder cannot be prepared there (the setup stops with 351). Either way nothing behind the
+// link changes.
 TEST_F(WorkDir, PlantedLinkIsNeverFollowed)
 {
-    std::string outside = vt::FreshDir("workdir_outside");
-    vt::WriteAll(outside + "\\precious", "keep me");
-    if (!vt::MakeFolderLink(kWork, outside)) GTEST_SKIP() << "no folder links here";
-    int secured = SecureWorkDir(kWork);
-    // Wine cannot remove a Unix link through Windows calls: then the folder cannot be made (the
-    // setup stops with 351). Either way nothing behind the link is touched.
-    EXPECT_EQ(vt::ReadAll(outside + "\\precious"), "keep me");
-    EXPECT_EQ(vt::List(outside).size(), 1u);
-    if (secured && KeepsFileSecurity()) {
-        EXPECT_EQ(WorkDirIsSecure(kWork), 1);
+    const std::string work = kWork;
+    const struct {
+        std::string link;
+        bool withFiles;
+    } cases[] = {{work, true}, {work, false}, {work + "\\DAM", true}, {work + "\\DAM", false}};
+    for (const auto& c : cases) {
+        vt::MakeDirs(work);
+        std::string outside = vt::FreshDir("workdir_outside");
+        if (c.withFiles) {
+            vt::WriteAll(outside + "\\precious", "keep me");
+            vt::MakeDirs(outside + "\\inner");
+            vt::WriteAll(outside + "\\inner\\deep", "keep me too");
+        }
+        std::string before = vt::Snapshot(outside);
+        EXPECT_EQ(before.empty(), !c.withFiles);
+        if (c.link == work) vt::RemoveTree(work);
+        if (!vt::MakeFolderLink(c.link, outside)) GTEST_SKIP() << "no folder links here";
+        HANDLE held = SecureWorkDir(kWork);
+        EXPECT_EQ(held != INVALID_HANDLE_VALUE, !vt::IsWine()) << c.link;
+        EXPECT_TRUE(vt::IsDirectory(outside)) << c.link;
+        EXPECT_EQ(vt::Snapshot(outside), before) << c.link;
+        if (held != INVALID_HANDLE_VALUE) {
+            DWORD a = GetFileAttributesA(kWork);
+            EXPECT_EQ(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), (DWORD)FILE_ATTRIBUTE_DIRECTORY)
+                << c.link;  // a folder, no link
+            EXPECT_TRUE(vt::List(kWork).empty()) << c.link;
+            CloseHandle(held);
+        }
+        vt::RemoveFolderLink(c.link);
+        vt::RemoveTree(work);
     }
-    vt::RemoveFolderLink(kWork);
 }
 
+// Neither the preparation nor the helper that makes the work directory acts through a linked
+// C:\tmp, whether its target holds a VemloSetup0 folder or nothing.
 TEST_F(WorkDir, LinkedParentOrFileInTheWayIsRefused)
 {
     vt::WriteAll(kWork, "a plain file");
-    EXPECT_EQ(SecureWorkDir(kWork), 0);
+    EXPECT_EQ(SecureWorkDir(kWork), INVALID_HANDLE_VALUE);
     DeleteFileA(kWork);
 
-    std::string elsewhere = vt::FreshDir("tmp_elsewhere");
-    vt::RemoveTree("C:\\tmp");
-    if (!vt::MakeFolderLink("C:\\tmp", elsewhere)) {
+    for (bool withWorkDir : {true, false}) {
+        std::string elsewhere = vt::FreshDir("tmp_elsewhere");
+        if (withWorkDir) {
+            vt::MakeDirs(elsewhere + "\\VemloSetup0");
+            vt::WriteAll(elsewhere + "\\VemloSetup0\\f", "x");
+        }
+        std::string before = vt::Snapshot(elsewhere);
+        EXPECT_EQ(before.empty(), !withWorkDir);
+        vt::RemoveTree("C:\\tmp");
+        if (!vt::MakeFolderLink("C:\\tmp", elsewhere)) {
+            vt::MakeDirs("C:\\tmp");
+            GTEST_SKIP() << "no folder links here";
+        }
+        EXPECT_EQ(SecureWorkDir(kWork), INVALID_HANDLE_VALUE);
+        char out[MAX_PATH] = "untouched";
+        EXPECT_EQ(utl_CreateWorkDir(out, sizeof out, "VemloSetup", 0, 1), 0);
+        EXPECT_STREQ(out, "untouched");
+        EXPECT_EQ(vt::Snapshot(elsewhere), before);
+        vt::RemoveFolderLink("C:\\tmp");
         vt::MakeDirs("C:\\tmp");
-        GTEST_SKIP() << "no folder links here";
     }
-    EXPECT_EQ(SecureWorkDir(kWork), 0);
-    EXPECT_TRUE(vt::List(elsewhere).empty());
-    vt::RemoveFolderLink("C:\\tmp");
-    vt::MakeDirs("C:\\tmp");
 }
 
 VEMLO_CHILD(try_swap)
@@ -209,13 +280,12 @@ VEMLO_CHILD(try_swap)
 
 TEST_F(WorkDir, HeldProgramAndFolderCannotBeSwappedByAnotherProcess)
 {
-    ASSERT_EQ(SecureWorkDir(kWork), 1);
+    HANDLE folder = SecureWorkDir(kWork);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
     std::string program = std::string(kWork) + "\\ulmApxSvr.exe";
     ASSERT_TRUE(CopyFileA((vt::BinDir() + "\\ulmApxSvr.exe").c_str(), program.c_str(), FALSE));
 
-    HANDLE folder = HoldWorkDir(kWork);
     HANDLE held = HoldForLaunch(program.c_str());
-    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(vt::RunChild("try_swap", {program, kWork}), 0);
     // The held program can still be started.

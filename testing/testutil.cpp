@@ -89,6 +89,17 @@ std::string FreshDir(const std::string& name)
 }
 
 namespace {
+bool Launch(const std::string& exe, const std::vector<std::string>& args, PROCESS_INFORMATION* pi);
+
+// Starts a Unix program under Wine. Wine reports success without a process for it, and leaves
+// the handles it should hand back unset: whatever they hold may name a handle of this process
+// (standard output, say), so they are never closed.
+void StartUnix(const std::string& exe, const std::vector<std::string>& args)
+{
+    PROCESS_INFORMATION pi;
+    Launch(exe, args, &pi);
+}
+
 // The Unix path of a Windows path under Wine; "" elsewhere.
 std::string UnixPath(const std::string& p)
 {
@@ -108,13 +119,12 @@ void RemoveFolderLink(const std::string& link)
 {
     std::string l = UnixPath(link);
     if (l.empty()) {
-        RemoveDirectoryA(link.c_str());
+        if (!RemoveDirectoryA(link.c_str())) DeleteFileA(link.c_str());
         return;
     }
     // Under Wine, Windows calls on a Unix link reach its target (RemoveDirectory removes the
     // target folder when it is empty), so the link goes with the system's rm.
-    HANDLE p = StartProgram("Z:\\bin\\rm", {"-f", l});
-    if (p) CloseHandle(p);
+    StartUnix("Z:\\bin\\rm", {"-f", l});
     for (int i = 0; i < 100; ++i) {
         WIN32_FIND_DATAA fd;
         HANDLE f = FindFirstFileA(link.c_str(), &fd);
@@ -124,19 +134,56 @@ void RemoveFolderLink(const std::string& link)
     }
 }
 
-bool MakeFolderLink(const std::string& link, const std::string& target)
+namespace {
+// Under Wine: a Unix link made by ln, once Windows sees it (folder links carry the reparse
+// attribute, file links do not). Elsewhere: a Windows symbolic link, unprivileged where the
+// system allows it.
+bool MakeLink(const std::string& link, const std::string& target, bool folder)
 {
     std::string t = UnixPath(target), l = UnixPath(link);
-    if (t.empty() || l.empty()) return false;
-    // Wine starts Unix programs too, but gives no process handle for them: look for the link.
-    HANDLE p = StartProgram("Z:\\bin\\ln", {"-sfn", t, l});
-    if (p) CloseHandle(p);
+    if (t.empty() || l.empty()) {
+        DWORD flags = folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+        return CreateSymbolicLinkA(link.c_str(), target.c_str(), flags | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+               CreateSymbolicLinkA(link.c_str(), target.c_str(), flags);
+    }
+    // Wine gives no process for a Unix program to wait for: look for the link.
+    StartUnix("Z:\\bin\\ln", {"-sfn", t, l});
     for (int i = 0; i < 100; ++i) {
         DWORD a = GetFileAttributesA(link.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+        if (a != INVALID_FILE_ATTRIBUTES && (!folder || (a & FILE_ATTRIBUTE_REPARSE_POINT))) return true;
         Sleep(50);
     }
     return false;
+}
+}  // namespace
+
+bool MakeFolderLink(const std::string& link, const std::string& target) { return MakeLink(link, target, true); }
+
+bool MakeFileLink(const std::string& link, const std::string& target) { return MakeLink(link, target, false); }
+
+bool IsWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+std::string Snapshot(const std::string& dir)
+{
+    std::vector<std::string> lines;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        std::string full = it->path().string();
+        std::string line = full.substr(dir.size());
+        DWORD a = GetFileAttributesA(full.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) it.disable_recursion_pending();
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) line += "=" + ReadAll(full);
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (auto& l : lines) all += l + "\n";
+    return all;
 }
 
 std::string TodayStamp()
@@ -178,7 +225,8 @@ bool DispatchChild(int argc, char** argv, int* exitCode)
     return true;
 }
 
-HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args)
+namespace {
+bool Launch(const std::string& exe, const std::vector<std::string>& args, PROCESS_INFORMATION* pi)
 {
     std::string cmd = Quote(exe);
     for (auto& a : args) cmd += " " + Quote(a);
@@ -186,8 +234,15 @@ HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args
     line.push_back('\0');
     STARTUPINFOA si{};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return NULL;
+    *pi = PROCESS_INFORMATION{};
+    return CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, pi) != 0;
+}
+}  // namespace
+
+HANDLE StartProgram(const std::string& exe, const std::vector<std::string>& args)
+{
+    PROCESS_INFORMATION pi;
+    if (!Launch(exe, args, &pi)) return NULL;
     CloseHandle(pi.hThread);
     return pi.hProcess;
 }

@@ -19,12 +19,20 @@ std::vector<std::string> SplitLines(const std::string& text);  // on "\r\n"
 // A fresh, empty folder for one test: C:\vtest\<name>.
 std::string FreshDir(const std::string& name);
 
-// Makes link (a Windows path) a symbolic link to the folder target, the way Wine shows a
-// reparse point: a Unix symbolic link made by the system's ln. false where that is not possible
-// (not under Wine).
+// Makes link (a Windows path) a symbolic link to the folder target: under Wine the way Wine
+// shows a reparse point, a Unix symbolic link made by the system's ln; elsewhere a Windows
+// symbolic link. false where that is not possible.
 bool MakeFolderLink(const std::string& link, const std::string& target);
-// Removes a folder link made by MakeFolderLink (or by Windows), never what it points to.
+// The same for a file target. Wine shows such a link as a plain file, not as a reparse point.
+bool MakeFileLink(const std::string& link, const std::string& target);
+// Removes a link made by MakeFolderLink or MakeFileLink (or by Windows), never what it points
+// to. Under Wine, Windows calls on a Unix link reach its target, so the link goes with rm.
 void RemoveFolderLink(const std::string& link);
+// Whether the tests run under Wine (ntdll exports wine_get_version).
+bool IsWine();
+// Every entry below dir, with the bytes of each file, as sorted "relative path=bytes" lines:
+// two snapshots are equal when nothing below dir changed. Does not descend into links.
+std::string Snapshot(const std::string& dir);
 
 // Local date stamp of log file names ("%04u%02u%02u%02u", weekday 0 = Sunday), from the C library.
 std::string TodayStamp();
