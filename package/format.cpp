@@ -1,6 +1,8 @@
 // The package's fixed texts, and the mixing transform on its way into and out of files.
 #include "package/package.h"
 
+#include <string.h>
+
 const char kPackageMagic[] = "^-=Vemlo=-^ Reed ";
 const char kPackageEndName[] = "^Vemlo_end^";
 
@@ -46,4 +48,14 @@ int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest)
 int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE))
 {
     return core_IsSafeRecordName(name, len, isLeadByte);
+}
+
+void utl_EncodeEndRecord(BYTE* out, unsigned long long digest)
+{
+    const DWORD lengths[2] = {kPackageEndNameLen, kEndDataLen};
+    for (int f = 0; f < 2; ++f)
+        for (int i = 0; i < 4; ++i) out[4 * f + i] = (BYTE)(lengths[f] >> (8 * i));
+    memcpy(out + 8, kPackageEndName, kPackageEndNameLen);
+    utl_EncodeEndData(out + 8 + kPackageEndNameLen, digest);
+    MixBytes(out + 8, kPackageEndNameLen + kEndDataLen);
 }

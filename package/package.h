@@ -98,6 +98,10 @@ void utl_EncodeEndData(BYTE* out, unsigned long long digest);
 // Reads an end record's plain content: 1 with *digest set when it is one XXH3-64 entry;
 // 0 when it holds anything else.
 int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest);
+// The whole end record that closes a package with this digest, as it is stored: N and D plain,
+// the name and the content mixed. kEndRecordLen bytes into out.
+const DWORD kEndRecordLen = 8 + kPackageEndNameLen + kEndDataLen;
+void utl_EncodeEndRecord(BYTE* out, unsigned long long digest);
 
 // What a walk found out about the payload digest.
 enum { kDigestNone = 0, kDigestOk = 1, kDigestMismatch = 2 };

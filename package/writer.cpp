@@ -242,11 +242,10 @@ int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* erro
     zero.QuadPart = 0;
     if (!SetFilePointerEx(pkg.file.Get(), zero, &pkg.start, FILE_END)) return (*error = 157), 0;
     pkg.keep = false;  // from here on a failure cuts the package back
-    BYTE name[kPackageEndNameLen], data[kEndDataLen];
-    memcpy(name, kPackageEndName, sizeof name);
-    utl_EncodeEndData(data, check.computed);
-    if (!WriteLength(pkg.file.Get(), kPackageEndNameLen) || !WriteLength(pkg.file.Get(), kEndDataLen) ||
-        !MixAndWrite(pkg.file.Get(), name, sizeof name) || !MixAndWrite(pkg.file.Get(), data, sizeof data))
+    BYTE record[kEndRecordLen];
+    utl_EncodeEndRecord(record, check.computed);
+    DWORD written = 0;
+    if (!WriteFile(pkg.file.Get(), record, sizeof record, &written, NULL) || written != sizeof record)
         return (*error = 157), 0;
     pkg.keep = true;
     char line[MAX_PATH + 96];

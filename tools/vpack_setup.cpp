@@ -23,25 +23,12 @@ bool ReadWhole(const char* path, std::vector<char>* bytes)
     return ok;
 }
 
-void Le32(std::vector<char>* out, DWORD v)
-{
-    for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-// The end record that closes package bytes: N, D, the mixed name, the mixed tagged digest.
+// The end record that closes package bytes with their digest.
 std::vector<char> EndRecord(unsigned long long digest)
 {
-    std::vector<char> rec;
-    Le32(&rec, kPackageEndNameLen);
-    Le32(&rec, kEndDataLen);
-    BYTE name[kPackageEndNameLen], data[kEndDataLen];
-    memcpy(name, kPackageEndName, sizeof name);
-    utl_EncodeEndData(data, digest);
-    MixBytes(name, sizeof name);
-    MixBytes(data, sizeof data);
-    rec.insert(rec.end(), name, name + sizeof name);
-    rec.insert(rec.end(), data, data + sizeof data);
-    return rec;
+    BYTE record[kEndRecordLen];
+    utl_EncodeEndRecord(record, digest);
+    return std::vector<char>(record, record + sizeof record);
 }
 
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
