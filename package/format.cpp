@@ -1,10 +1,7 @@
-// The package's fixed texts, and the mixing transform on its way into and out of files.
+// The mixing transform on its way into and out of files.
 #include "package/package.h"
 
 #include <string.h>
-
-const char kPackageMagic[] = "^-=Vemlo=-^ Reed ";
-const char kPackageEndName[] = "^Vemlo_end^";
 
 DWORD MixBytes(BYTE* buffer, DWORD len) { return core_MixBytes(buffer, len); }
 
@@ -50,12 +47,4 @@ int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE))
     return core_IsSafeRecordName(name, len, isLeadByte);
 }
 
-void utl_EncodeEndRecord(BYTE* out, unsigned long long digest)
-{
-    const DWORD lengths[2] = {kPackageEndNameLen, kEndDataLen};
-    for (int f = 0; f < 2; ++f)
-        for (int i = 0; i < 4; ++i) out[4 * f + i] = (BYTE)(lengths[f] >> (8 * i));
-    memcpy(out + 8, kPackageEndName, kPackageEndNameLen);
-    utl_EncodeEndData(out + 8 + kPackageEndNameLen, digest);
-    MixBytes(out + 8, kPackageEndNameLen + kEndDataLen);
-}
+void utl_EncodeEndRecord(BYTE* out, unsigned long long digest) { core_EncodeEndRecord(out, digest); }

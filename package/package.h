@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "core/package_walk.h"
 #include "core/payload_digest.h"
 #include "core/record_name.h"
 #include "core/transform.h"
@@ -65,13 +66,8 @@ DWORD utl_ClearReadOnly(const char* path);
 // A package: the mixed 17-byte magic, then records of N (4 plain bytes, little-endian), D (4
 // plain bytes), N mixed name bytes and D mixed content bytes. Mixing negates every byte.
 
-// The package magic and the end record's name, unterminated in a package.
-extern const char kPackageMagic[];      // "^-=Vemlo=-^ Reed "
-const DWORD kPackageMagicLen = 17;
-extern const char kPackageEndName[];    // "^Vemlo_end^"
-const DWORD kPackageEndNameLen = 11;
-const DWORD kPackageMaxNameLen = 64;
-const DWORD kPackagePiece = 4096;
+// The magic, the end record's name, the name and piece limits, the end record's layout and the
+// error numbers 167 and 168 are the core's (core/package_walk.h).
 // The unpacker copies content in pieces of this size: every piece costs a read and a write,
 // and 4096-byte pieces leave the unpack several times slower than a plain file copy.
 const DWORD kUnpackPiece = 256 * 1024;
@@ -100,21 +96,7 @@ void utl_EncodeEndData(BYTE* out, unsigned long long digest);
 int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest);
 // The whole end record that closes a package with this digest, as it is stored: N and D plain,
 // the name and the content mixed. kEndRecordLen bytes into out.
-const DWORD kEndRecordLen = 8 + kPackageEndNameLen + kEndDataLen;
 void utl_EncodeEndRecord(BYTE* out, unsigned long long digest);
-
-// What a walk found out about the payload digest.
-enum { kDigestNone = 0, kDigestOk = 1, kDigestMismatch = 2 };
-struct PackDigestCheck {
-    int state;                    // kDigestNone: no end record, or one with no content
-    unsigned long long stored;    // the value the end record carries (kDigestOk, kDigestMismatch)
-    unsigned long long computed;  // the value of the bytes before the end record
-    DWORD endOffset;              // where the end record starts, from the package start (the
-                                  // package length when there is none)
-};
-// The number of a package whose bytes do not give the digest its end record carries (or whose
-// end record carries something that is no digest of ours).
-const DWORD kErrDigestMismatch = 167;
 
 // The core's record-name rule (core/record_name.h), for the reader. Pure.
 int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE));
@@ -183,5 +165,3 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
 // 156 it cannot be opened, 157 a write failed (the package is cut back to its old length),
 // 168 it is closed already, or the reader's number when it is not a sound package.
 int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* error);
-// Records appended to a closed package would never be read: utl_FilePack refuses them.
-const DWORD kErrPackageClosed = 168;

@@ -36,206 +36,133 @@ DWORD Fail(DWORD* error, DWORD code)
     return 0;
 }
 
-// Reads len bytes at the file's position: 1 when all of them came.
-int ReadRaw(HANDLE file, BYTE* buffer, DWORD len)
-{
-    DWORD got = 0;
-    return ReadFile(file, buffer, len, &got, NULL) && got == len ? 1 : 0;
-}
+int AcpLeadByte(uint8_t b) { return IsDBCSLeadByte(b) ? 1 : 0; }
 
-// ReadAndUnmix, with the stored bytes fed to the payload digest on the way when there is one.
-int ReadUnmixDigest(HANDLE file, BYTE* buffer, DWORD len, PayloadDigest* digest)
-{
-    if (!digest) return ReadAndUnmix(file, buffer, len);
-    if (!ReadRaw(file, buffer, len)) return 0;
-    // Digest and transform go over the piece in slices that stay in the first-level cache.
-    const DWORD slice = 16 * 1024;
-    for (DWORD at = 0; at < len; at += slice) {
-        DWORD n = len - at < slice ? len - at : slice;
-        utl_DigestUpdate(digest, buffer + at, n);
-        MixBytes(buffer + at, n);
-    }
-    return 1;
-}
-
-// Reads one plain little-endian length field into raw and value. Returns the bytes read, or -1
-// when the read failed.
-int ReadLength(HANDLE file, BYTE* raw, DWORD* value)
-{
-    DWORD got = 0;
-    raw[0] = raw[1] = raw[2] = raw[3] = 0;
-    if (!ReadFile(file, raw, 4, &got, NULL)) return -1;
-    *value = (DWORD)raw[0] | ((DWORD)raw[1] << 8) | ((DWORD)raw[2] << 16) | ((DWORD)raw[3] << 24);
-    return (int)got;
-}
-
-int AcpLeadByte(BYTE b) { return IsDBCSLeadByte(b) ? 1 : 0; }
-
-// The end record's content against the digest of everything before it. 0 or 167.
-DWORD CheckEndRecord(HANDLE src, DWORD dataLen, PayloadDigest* digest, PackDigestCheck* check)
-{
-    check->computed = utl_DigestValue(digest);
-    if (dataLen == 0) return 0;  // an end record with nothing in it: no digest
-    check->state = kDigestMismatch;
-    BYTE data[kEndDataMax];
-    if (dataLen > kEndDataMax || !ReadAndUnmix(src, data, dataLen) ||
-        !utl_DecodeEndData(data, dataLen, &check->stored))
-        return kErrDigestMismatch;
-    if (check->stored != check->computed) return kErrDigestMismatch;
-    check->state = kDigestOk;
-    return 0;
-}
-
-// The walk proper, over an open source whose size is known and checked against dwOffset.
-int Walk(HANDLE src, DWORD dwOffset, DWORD packageLen, const PackVisitor* v, DWORD* error)
-{
-    const int tr = v->trace;
-    // As an unsigned 64-bit distance: an offset of 2 GiB or more is no backward move.
-    LARGE_INTEGER start;
-    start.QuadPart = (LONGLONG)dwOffset;
-    if (!SetFilePointerEx(src, start, NULL, FILE_BEGIN)) return Fail(error, 159);
-
-    PackDigestCheck* check = v->digest;
-    PayloadDigest state;
-    PayloadDigest* digest = NULL;
-    if (check) {
-        check->state = kDigestNone;
-        check->stored = check->computed = 0;
-        check->endOffset = packageLen;
-        utl_DigestBegin(&state);
-        digest = &state;
-    }
-
-    BYTE buffer[kPackagePiece];
-    BYTE* content = buffer;
-    DWORD pieceSize = kPackagePiece;
+// One walk of the core's walker over a file the library holds, with the library's visitor seen
+// through the core's: the same callbacks with the library's types.
+struct FileWalk {
+    const PackVisitor* v;
+    HANDLE file;
+    CoreByteSource src;
+    CoreVisitor core;
     HeapBlock large;
+    FileWalk(const PackVisitor* visitor, HANDLE f);
+};
+
+int32_t FileRead(void* ctx, uint8_t* buffer, uint32_t len)
+{
+    FileWalk* w = static_cast<FileWalk*>(ctx);
+    DWORD got = 0;
+    if (!ReadFile(w->file, buffer, len, &got, NULL)) {
+        w->src.lastError = GetLastError();
+        return -1;
+    }
+    return (int32_t)got;
+}
+
+int FileSeek(void* ctx, uint64_t position)
+{
+    // As an unsigned 64-bit distance: an offset of 2 GiB or more is no backward move.
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)position;
+    return SetFilePointerEx(static_cast<FileWalk*>(ctx)->file, at, NULL, FILE_BEGIN) ? 1 : 0;
+}
+
+uint32_t VisitBegin(void* ctx, const CoreRecord* r)
+{
+    const PackVisitor* v = static_cast<FileWalk*>(ctx)->v;
+    PackRecord record;
+    record.index = r->index;
+    record.nameLen = r->nameLen;
+    record.dataLen = r->dataLen;
+    record.name = r->name;
+    record.isEnd = r->isEnd;
+    return v->begin(v->ctx, &record);
+}
+
+uint32_t VisitPiece(void* ctx, const uint8_t* data, uint32_t len)
+{
+    const PackVisitor* v = static_cast<FileWalk*>(ctx)->v;
+    return v->piece(v->ctx, data, len);
+}
+
+void VisitFinish(void* ctx)
+{
+    const PackVisitor* v = static_cast<FileWalk*>(ctx)->v;
+    v->finish(v->ctx);
+}
+
+void VisitTrace(void*, const char* format, uint32_t a, uint32_t b, uint32_t c) { Trace(1, format, a, b, c); }
+
+FileWalk::FileWalk(const PackVisitor* visitor, HANDLE f) : v(visitor), file(f)
+{
+    src.read = FileRead;
+    src.seek = FileSeek;
+    src.ctx = this;
+    src.lastError = 0;
+    core.begin = v->begin ? VisitBegin : nullptr;
+    core.piece = v->piece ? VisitPiece : nullptr;
+    core.finish = v->finish ? VisitFinish : nullptr;
+    core.trace = v->trace ? VisitTrace : nullptr;
+    core.ctx = this;
+    core.dstLen = v->dstLen;
+    core.isLeadByte = AcpLeadByte;
+    core.pieceBuffer = nullptr;
+    core.pieceSize = 0;
+    core.digest = v->digest;
+    // Content is taken in pieces of v->pieceSize from the heap when asked (4096 bytes on the
+    // walker's stack when that fails), so memory stays constant.
     if (v->pieceSize > kPackagePiece) {
         large.Reset(HeapAlloc(GetProcessHeap(), 0, v->pieceSize));
         if (large.Valid()) {
-            content = static_cast<BYTE*>(large.Get());
-            pieceSize = v->pieceSize;
+            core.pieceBuffer = static_cast<uint8_t*>(large.Get());
+            core.pieceSize = v->pieceSize;
         }
     }
-    if (!ReadUnmixDigest(src, buffer, kPackageMagicLen, digest)) return Fail(error, 159);
-    if (memcmp(buffer, kPackageMagic, kPackageMagicLen) != 0) return Fail(error, 160);
-
-    DWORD total = kPackageMagicLen;  // dwCurTotalLen
-    Trace(tr, "dwCurTotalLen = %d", total);
-    DWORD index = 0;
-    while (total < packageLen) {
-        ++index;
-        Trace(tr, "unpack time = %d", index);
-        const DWORD recordStart = total;
-
-        // The length fields and the name go into the digest only once the record is known not
-        // to be the end record, which the digest does not cover.
-        BYTE fields[8], rawName[kPackageMaxNameLen];
-        DWORD nameLen = 0, dataLen = 0;
-        int got = ReadLength(src, fields, &nameLen);
-        if (got < 0) {
-            Trace(tr, "ReadFile failed with err. %d", GetLastError());
-            return Fail(error, 161);
-        }
-        Trace(tr, "dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d", (DWORD)got, nameLen,
-              (DWORD)sizeof(DWORD));
-        // v->dstLen < 260, nameLen <= 64: the sum cannot wrap.
-        if (got < 4 || nameLen > kPackageMaxNameLen || nameLen + v->dstLen >= MAX_PATH)
-            return Fail(error, 161);
-        if (ReadLength(src, fields + 4, &dataLen) != 4) return Fail(error, 162);
-
-        // Summed in 64 bits: a corrupt data length near 2^32 must not wrap round to a small total.
-        unsigned long long next = (unsigned long long)total + 8u + nameLen + dataLen;
-        Trace(tr, "dwCurTotalLen = %d", (DWORD)next);
-        if (next > packageLen) return Fail(error, 163);
-        total = (DWORD)next;
-
-        if (!ReadRaw(src, buffer, nameLen)) return Fail(error, 164);
-        memcpy(rawName, buffer, nameLen);
-        MixBytes(buffer, nameLen);
-        buffer[nameLen] = '\0';
-        PackRecord record;
-        record.index = index;
-        record.nameLen = nameLen;
-        record.dataLen = dataLen;
-        record.name = reinterpret_cast<const char*>(buffer);
-        record.isEnd = nameLen == kPackageEndNameLen && memcmp(buffer, kPackageEndName, nameLen) == 0;
-        if (digest && !record.isEnd) {
-            utl_DigestUpdate(digest, fields, sizeof fields);
-            utl_DigestUpdate(digest, rawName, nameLen);
-        }
-        // Checked before anything is opened: a name must never reach outside the destination.
-        if (!record.isEnd && !utl_IsSafeRecordName(record.name, nameLen, AcpLeadByte))
-            return Fail(error, 165);
-        if (v->begin) {
-            DWORD code = v->begin(v->ctx, &record);
-            if (code) return Fail(error, code);
-        }
-        if (record.isEnd) {
-            Trace(tr, "The file is end.");
-            if (check) {
-                check->endOffset = recordStart;
-                if (DWORD code = CheckEndRecord(src, dataLen, digest, check)) return Fail(error, code);
-            }
-            return 1;
-        }
-
-        if (!v->piece && !digest) {
-            // Nobody looks at the content: stepped over (the bound above keeps it in the file).
-            LARGE_INTEGER skip;
-            skip.QuadPart = (LONGLONG)dataLen;
-            if (!SetFilePointerEx(src, skip, NULL, FILE_CURRENT)) return Fail(error, 166);
-            if (v->finish) v->finish(v->ctx);
-            continue;
-        }
-        // The name is no longer needed: the buffer now carries the content piece by piece.
-        DWORD copied = 0;
-        while (copied < dataLen) {
-            DWORD piece = dataLen - copied < pieceSize ? dataLen - copied : pieceSize;
-            if (!ReadUnmixDigest(src, content, piece, digest)) return Fail(error, 166);
-            if (v->piece) {
-                DWORD code = v->piece(v->ctx, content, piece);
-                if (code) return Fail(error, code);
-            }
-            copied += piece;
-        }
-        if (v->finish) v->finish(v->ctx);
-    }
-    if (check) check->computed = utl_DigestValue(digest);
-    return 1;
 }
 
-// The size checks before a walk: 1 with the package length, or 0 with 155.
-int PackageLength(int sized, DWORD sizeHigh, DWORD sizeLow, DWORD dwOffset, int tr, DWORD* packageLen,
+int PackageLength(const FileWalk& w, int sized, unsigned long long size, DWORD dwOffset, uint32_t* packageLen,
                   DWORD* error)
 {
-    Trace(tr, "dwSizeHigh = %d dwSizeLow = %d", sizeHigh, sizeLow);
-    if (!sized || sizeHigh != 0 || dwOffset >= sizeLow) return Fail(error, 155);
-    *packageLen = sizeLow - dwOffset;
-    Trace(tr, "dwSizeLow = dwSizeLow - dwOffset= %d", *packageLen);
-    return 1;
+    uint32_t code = 0;
+    if (core_PackageLength(&w.core, sized, size, dwOffset, packageLen, &code)) return 1;
+    *error = code;
+    return 0;
+}
+
+int Walk(FileWalk& w, DWORD dwOffset, uint32_t packageLen, DWORD* error)
+{
+    uint32_t code = 0;
+    if (core_WalkPackage(&w.src, dwOffset, packageLen, &w.core, &code)) return 1;
+    *error = code;
+    return 0;
 }
 
 }  // namespace
 
 int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* v, DWORD* error)
 {
-    DWORD sizeHigh = 0, sizeLow = 0, packageLen = 0;
+    DWORD sizeHigh = 0, sizeLow = 0;
+    uint32_t packageLen = 0;
     int sized = utl_GetFileSize(srcAbsFile, &sizeHigh, &sizeLow);
-    if (!PackageLength(sized, sizeHigh, sizeLow, dwOffset, v->trace, &packageLen, error)) return 0;
+    FileWalk w(v, INVALID_HANDLE_VALUE);
+    if (!PackageLength(w, sized, ((unsigned long long)sizeHigh << 32) | sizeLow, dwOffset, &packageLen, error))
+        return 0;
     FileHandle src(utl_OpenFileForRead(srcAbsFile));
     if (!src.Valid()) return Fail(error, 156);
-    return Walk(src.Get(), dwOffset, packageLen, v, error);
+    w.file = src.Get();
+    return Walk(w, dwOffset, packageLen, error);
 }
 
 int utl_WalkPackageFile(HANDLE src, DWORD dwOffset, const PackVisitor* v, DWORD* error)
 {
     LARGE_INTEGER size;
     int sized = GetFileSizeEx(src, &size) ? 1 : 0;
-    DWORD sizeHigh = sized ? (DWORD)(size.QuadPart >> 32) : 0, sizeLow = sized ? (DWORD)size.QuadPart : 0;
-    DWORD packageLen = 0;
-    if (!PackageLength(sized, sizeHigh, sizeLow, dwOffset, v->trace, &packageLen, error)) return 0;
-    return Walk(src, dwOffset, packageLen, v, error);
+    uint32_t packageLen = 0;
+    FileWalk w(v, src);
+    if (!PackageLength(w, sized, sized ? (unsigned long long)size.QuadPart : 0, dwOffset, &packageLen, error))
+        return 0;
+    return Walk(w, dwOffset, packageLen, error);
 }
 
 namespace {

@@ -1,0 +1,232 @@
+// The package walker over a byte source, and the record bytes the writers store.
+#include "core/package_walk.h"
+
+#include <cstring>
+
+#include "core/record_name.h"
+#include "core/transform.h"
+
+const char kPackageMagic[] = "^-=Vemlo=-^ Reed ";
+const char kPackageEndName[] = "^Vemlo_end^";
+
+namespace {
+
+void PutLength(uint8_t* out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(value >> (8 * i));
+}
+
+uint32_t GetLength(const uint8_t* raw)
+{
+    return (uint32_t)raw[0] | ((uint32_t)raw[1] << 8) | ((uint32_t)raw[2] << 16) | ((uint32_t)raw[3] << 24);
+}
+
+}  // namespace
+
+void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen)
+{
+    PutLength(out, nameLen);
+    PutLength(out + 4, dataLen);
+    std::memcpy(out + 8, name, nameLen);
+    core_MixBytes(out + 8, nameLen);
+}
+
+void core_EncodeEndRecord(uint8_t* out, uint64_t digest)
+{
+    core_EncodeRecordHead(out, kPackageEndName, kPackageEndNameLen, kEndDataLen);
+    uint8_t* data = out + 8 + kPackageEndNameLen;
+    core_EncodeEndData(data, digest);
+    core_MixBytes(data, kEndDataLen);
+}
+
+namespace {
+
+// One walk: the source, the visitor, and where the walk stands.
+struct Walker {
+    const CoreByteSource* src = nullptr;
+    const CoreVisitor* v;
+    uint32_t* error;
+    PayloadDigest state;
+    PayloadDigest* digest = nullptr;
+};
+
+void Trace(const Walker& w, const char* format, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0)
+{
+    if (w.v->trace) w.v->trace(w.v->ctx, format, a, b, c);
+}
+
+int Fail(const Walker& w, uint32_t code)
+{
+    *w.error = code;
+    return 0;
+}
+
+// Reads up to len bytes: the count, or -1 when the read failed.
+int32_t Read(const Walker& w, uint8_t* buffer, uint32_t len)
+{
+    int32_t got = w.src->read(w.src->ctx, buffer, len);
+    return got < 0 || (uint32_t)got > len ? -1 : got;
+}
+
+int ReadAll(const Walker& w, uint8_t* buffer, uint32_t len) { return Read(w, buffer, len) == (int32_t)len; }
+
+// Reads len stored bytes and unmixes them, feeding them to the payload digest on the way when
+// there is one; digest and transform go over the bytes in slices that stay in the first-level
+// cache.
+int ReadUnmix(const Walker& w, uint8_t* buffer, uint32_t len, PayloadDigest* digest)
+{
+    if (!ReadAll(w, buffer, len)) return 0;
+    if (!digest) {
+        core_MixBytes(buffer, len);
+        return 1;
+    }
+    const uint32_t slice = 16 * 1024;
+    for (uint32_t at = 0; at < len; at += slice) {
+        uint32_t n = len - at < slice ? len - at : slice;
+        core_DigestUpdate(digest, buffer + at, n);
+        core_MixBytes(buffer + at, n);
+    }
+    return 1;
+}
+
+// The end record's content against the digest of everything before it. 0 or 167.
+uint32_t CheckEndRecord(const Walker& w, uint32_t dataLen, PackDigestCheck* check)
+{
+    check->computed = core_DigestValue(w.digest);
+    if (dataLen == 0) return 0;  // an end record with nothing in it: no digest
+    check->state = kDigestMismatch;
+    uint8_t data[kEndDataMax];
+    if (dataLen > kEndDataMax || !ReadUnmix(w, data, dataLen, nullptr) ||
+        !core_DecodeEndData(data, dataLen, &check->stored))
+        return kErrDigestMismatch;
+    if (check->stored != check->computed) return kErrDigestMismatch;
+    check->state = kDigestOk;
+    return 0;
+}
+
+int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
+{
+    const CoreVisitor* v = w.v;
+    if (!w.src->seek(w.src->ctx, offset)) return Fail(w, 159);
+
+    PackDigestCheck* check = v->digest;
+    if (check) {
+        check->state = kDigestNone;
+        check->stored = check->computed = 0;
+        check->endOffset = packageLen;
+        core_DigestBegin(&w.state);
+        w.digest = &w.state;
+    }
+
+    uint8_t buffer[kPackagePiece];
+    uint8_t* content = v->pieceBuffer && v->pieceSize ? v->pieceBuffer : buffer;
+    const uint32_t pieceSize = v->pieceBuffer && v->pieceSize ? v->pieceSize : kPackagePiece;
+    if (!ReadUnmix(w, buffer, kPackageMagicLen, w.digest)) return Fail(w, 159);
+    if (std::memcmp(buffer, kPackageMagic, kPackageMagicLen) != 0) return Fail(w, 160);
+
+    uint32_t total = kPackageMagicLen;  // dwCurTotalLen
+    Trace(w, "dwCurTotalLen = %d", total);
+    uint32_t index = 0;
+    while (total < packageLen) {
+        ++index;
+        Trace(w, "unpack time = %d", index);
+        const uint32_t recordStart = total;
+
+        // The length fields and the name go into the digest only once the record is known not
+        // to be the end record, which the digest does not cover.
+        uint8_t fields[8] = {}, rawName[kPackageMaxNameLen];
+        int32_t got = Read(w, fields, 4);
+        if (got < 0) {
+            Trace(w, "ReadFile failed with err. %d", w.src->lastError);
+            return Fail(w, 161);
+        }
+        const uint32_t nameLen = GetLength(fields);
+        Trace(w, "dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d", (uint32_t)got, nameLen, 4);
+        // dstLen < 260, nameLen <= 64: the sum cannot wrap.
+        if (got < 4 || nameLen > kPackageMaxNameLen || nameLen + v->dstLen >= kPackagePathLimit)
+            return Fail(w, 161);
+        if (Read(w, fields + 4, 4) != 4) return Fail(w, 162);
+        const uint32_t dataLen = GetLength(fields + 4);
+
+        // Summed in 64 bits: a corrupt data length near 2^32 must not wrap round to a small total.
+        uint64_t next = (uint64_t)total + 8u + nameLen + dataLen;
+        Trace(w, "dwCurTotalLen = %d", (uint32_t)next);
+        if (next > packageLen) return Fail(w, 163);
+        total = (uint32_t)next;
+
+        if (!ReadAll(w, buffer, nameLen)) return Fail(w, 164);
+        std::memcpy(rawName, buffer, nameLen);
+        core_MixBytes(buffer, nameLen);
+        buffer[nameLen] = '\0';
+        CoreRecord record;
+        record.index = index;
+        record.nameLen = nameLen;
+        record.dataLen = dataLen;
+        record.name = reinterpret_cast<const char*>(buffer);
+        record.isEnd = nameLen == kPackageEndNameLen && std::memcmp(buffer, kPackageEndName, nameLen) == 0;
+        if (w.digest && !record.isEnd) {
+            core_DigestUpdate(w.digest, fields, sizeof fields);
+            core_DigestUpdate(w.digest, rawName, nameLen);
+        }
+        // Checked before anything is opened: a name must never reach outside the destination.
+        if (!record.isEnd && !core_IsSafeRecordName(record.name, nameLen, v->isLeadByte)) return Fail(w, 165);
+        if (v->begin) {
+            if (uint32_t code = v->begin(v->ctx, &record)) return Fail(w, code);
+        }
+        if (record.isEnd) {
+            Trace(w, "The file is end.");
+            if (check) {
+                check->endOffset = recordStart;
+                if (uint32_t code = CheckEndRecord(w, dataLen, check)) return Fail(w, code);
+            }
+            return 1;
+        }
+
+        if (!v->piece && !w.digest) {
+            // Nobody looks at the content: stepped over (the bound above keeps it in the source).
+            if (!w.src->seek(w.src->ctx, (uint64_t)offset + total)) return Fail(w, 166);
+            if (v->finish) v->finish(v->ctx);
+            continue;
+        }
+        // The name is no longer needed: the buffer now carries the content piece by piece.
+        uint32_t copied = 0;
+        while (copied < dataLen) {
+            uint32_t piece = dataLen - copied < pieceSize ? dataLen - copied : pieceSize;
+            if (!ReadUnmix(w, content, piece, w.digest)) return Fail(w, 166);
+            if (v->piece) {
+                if (uint32_t code = v->piece(v->ctx, content, piece)) return Fail(w, code);
+            }
+            copied += piece;
+        }
+        if (v->finish) v->finish(v->ctx);
+    }
+    if (check) check->computed = core_DigestValue(w.digest);
+    return 1;
+}
+
+}  // namespace
+
+int core_PackageLength(const CoreVisitor* visitor, int sized, uint64_t sourceSize, uint32_t offset,
+                       uint32_t* packageLen, uint32_t* error)
+{
+    Walker w;
+    w.v = visitor;
+    w.error = error;
+    const uint32_t sizeHigh = sized ? (uint32_t)(sourceSize >> 32) : 0;
+    const uint32_t sizeLow = sized ? (uint32_t)sourceSize : 0;
+    Trace(w, "dwSizeHigh = %d dwSizeLow = %d", sizeHigh, sizeLow);
+    if (!sized || sizeHigh != 0 || offset >= sizeLow) return Fail(w, 155);
+    *packageLen = sizeLow - offset;
+    Trace(w, "dwSizeLow = dwSizeLow - dwOffset= %d", *packageLen);
+    return 1;
+}
+
+int core_WalkPackage(const CoreByteSource* src, uint32_t offset, uint32_t packageLen, const CoreVisitor* visitor,
+                     uint32_t* error)
+{
+    Walker w;
+    w.src = src;
+    w.v = visitor;
+    w.error = error;
+    return Walk(w, offset, packageLen);
+}

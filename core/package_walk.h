@@ -1,0 +1,94 @@
+// The package walker: reads a package from any byte source, checks every length against the
+// package and hands each record to a visitor. The Win32 library walks files with it, vpack on
+// Linux walks streams with it, and the fuzzer walks bytes in memory.
+#pragma once
+#include <cstdint>
+
+#include "core/payload_digest.h"
+
+// A package: the mixed 17-byte magic, then records of N (4 plain bytes, little-endian), D (4
+// plain bytes), N mixed name bytes and D mixed content bytes. A closed package ends with an end
+// record named kPackageEndName whose content carries the payload digest.
+extern const char kPackageMagic[];    // "^-=Vemlo=-^ Reed "
+const uint32_t kPackageMagicLen = 17;
+extern const char kPackageEndName[];  // "^Vemlo_end^"
+const uint32_t kPackageEndNameLen = 11;
+const uint32_t kPackageMaxNameLen = 64;
+const uint32_t kPackagePiece = 4096;
+// A destination path and a record name together stay below this (Windows' MAX_PATH).
+const uint32_t kPackagePathLimit = 260;
+// The whole end record as it is stored: N and D plain, the name and the content mixed.
+const uint32_t kEndRecordLen = 8 + kPackageEndNameLen + kEndDataLen;
+
+// The number of a package whose bytes do not give the digest its end record carries (or whose
+// end record carries something that is no digest of ours).
+const uint32_t kErrDigestMismatch = 167;
+// Records appended to a closed package would never be read: the writers refuse them.
+const uint32_t kErrPackageClosed = 168;
+
+// The record head as a writer stores it: N and D plain, then the name mixed (8 + nameLen bytes
+// into out).
+void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen);
+// The end record that closes a package with this digest: kEndRecordLen bytes into out.
+void core_EncodeEndRecord(uint8_t* out, uint64_t digest);
+
+// What a walk found out about the payload digest.
+enum { kDigestNone = 0, kDigestOk = 1, kDigestMismatch = 2 };
+struct PackDigestCheck {
+    int state;           // kDigestNone: no end record, or one with no content
+    uint64_t stored;     // the value the end record carries (kDigestOk, kDigestMismatch)
+    uint64_t computed;   // the value of the bytes before the end record
+    uint32_t endOffset;  // where the end record starts, from the package start (the package
+                         // length when there is none)
+};
+
+// Where the walker reads. read fills up to len bytes at the current position and returns how
+// many came (fewer only at the end), or -1 when reading failed, with the system's error number
+// in lastError. seek moves to an absolute position of the source: 1 done, 0 failed.
+struct CoreByteSource {
+    int32_t (*read)(void* ctx, uint8_t* buffer, uint32_t len);
+    int (*seek)(void* ctx, uint64_t position);
+    void* ctx;
+    uint32_t lastError;
+};
+
+// One record as the walker hands it to its visitor.
+struct CoreRecord {
+    uint32_t index;    // 1 for the first record
+    uint32_t nameLen;  // N
+    uint32_t dataLen;  // D
+    const char* name;  // N bytes, NUL-terminated after them
+    int isEnd;         // the end record: no content follows, the walk stops after begin
+};
+
+// What the walker does with each record. begin runs once the name is read and found safe (for
+// the end record too); it returns 0 to go on or an error number. piece gets the unmixed content
+// in order (D bytes in all) and returns 0 or an error number; finish runs after the last piece.
+// A null callback does nothing. trace, when set, gets each line of the unpack trace: a format
+// with up to three %d and their values.
+struct CoreVisitor {
+    uint32_t (*begin)(void* ctx, const CoreRecord* record);
+    uint32_t (*piece)(void* ctx, const uint8_t* data, uint32_t len);
+    void (*finish)(void* ctx);
+    void (*trace)(void* ctx, const char* format, uint32_t a, uint32_t b, uint32_t c);
+    void* ctx;
+    uint32_t dstLen;             // length of the destination folder (0 when nothing is written)
+    int (*isLeadByte)(uint8_t);  // the double-byte lead bytes of the names' code page (null: none)
+    uint8_t* pieceBuffer;        // content goes through here in pieces of pieceSize bytes; null:
+    uint32_t pieceSize;          // 4096-byte pieces on the walker's stack
+    PackDigestCheck* digest;     // non-null: the walk checks the payload digest and reports here;
+                                 // a mismatch ends it with 167
+};
+
+// The length of the package that starts at offset in a source of sourceSize bytes (sized 0: the
+// size could not be read), with its two trace lines. 1 with *packageLen set; 0 with 155 in
+// *error when the source is unsized, 4 GiB or more, or not larger than offset.
+int core_PackageLength(const CoreVisitor* visitor, int sized, uint64_t sourceSize, uint32_t offset,
+                       uint32_t* packageLen, uint32_t* error);
+// Walks the packageLen bytes of package that lie in src from offset, handing each record to
+// visitor. 1 when the walk reached the package end or its end record; 0 with *error set: 159
+// fewer than 17 bytes or no seek; 160 no magic; 161-166 a record that does not fit; 167 a
+// digest mismatch; or what a callback returned. Content nobody looks at (no piece callback, no
+// digest) is seeked over.
+int core_WalkPackage(const CoreByteSource* src, uint32_t offset, uint32_t packageLen, const CoreVisitor* visitor,
+                     uint32_t* error);
