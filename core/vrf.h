@@ -28,3 +28,11 @@ int core_VrfDigest(const uint8_t* settings, uint32_t n, const uint8_t* salt, con
 // bytes: exactly kVrfFileSize bytes, n within limit, and the stored digest matches. 0 otherwise.
 int core_VrfMatches(const uint8_t* vrf, uint32_t vrfLen, const uint8_t* settings, uint32_t n, uint32_t limit,
                     const uint8_t* icon);
+
+// Result codes of making a digest file (the library's and vpack's make operations).
+const uint32_t VRF_ERR_SIZE = 301;       // size of the settings file unreadable (also: missing)
+const uint32_t VRF_ERR_TOO_LARGE = 302;  // settings file over its pair's limit
+const uint32_t VRF_ERR_OPEN = 303;       // settings file could not be opened or read whole
+const uint32_t VRF_ERR_CREATE = 304;     // digest file could not be created
+const uint32_t VRF_ERR_WRITE = 305;      // writing the digest file failed
+const uint32_t VRF_ERR_KEY = 306;        // the digest key could not be built

@@ -25,13 +25,7 @@ int utl_DeriveDigestKey(const unsigned char* seed, DWORD seedLength, unsigned ch
 // success; 0 with block untouched otherwise.
 int utl_ReadIconStamp(const char* iconPath, unsigned char* block);
 
-// Digest result codes of the make operations.
-const DWORD VRF_ERR_SIZE = 301;      // size of the settings file unreadable (also: missing)
-const DWORD VRF_ERR_TOO_LARGE = 302; // settings file over its pair's limit
-const DWORD VRF_ERR_OPEN = 303;      // settings file could not be opened or read whole
-const DWORD VRF_ERR_CREATE = 304;    // digest file could not be created
-const DWORD VRF_ERR_WRITE = 305;     // writing the digest file failed
-const DWORD VRF_ERR_KEY = 306;       // the digest key could not be built
+// The make operations' result codes (VRF_ERR_*) are the core's, beside the layout.
 
 // Size limits of the settings file: named pairs (with icon block) and the general pair.
 const DWORD VRF_NAMED_LIMIT = kVrfNamedLimit;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-struct PackDigestCheck;
+#include "tools/vpack_io.h"
 
 // A command gets the arguments after its name; it returns the exit status:
 // 0 success, 1 failure (one line "vpack: ..." on standard error), 2 wrong usage.
@@ -37,19 +37,8 @@ bool VpackWantsHelp(int argc, char** argv);
 
 // Where a setup executable carries its package: the stub's image is padded to this size.
 const unsigned long kVpackStubImage = 307200;
-struct VpackListed {
-    std::string name;
-    unsigned long size;
-};
 // Prints "vpack: error N: <meaning> (<what>)" on standard error and returns 1.
 int VpackFailWith(unsigned long code, const std::string& what = "");
-// Walks the package in path from offset with every check of the reader and the digest check
-// (check receives the outcome; a mismatch is not an error here). 0, or the reader's error number.
-unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
-                                std::vector<VpackListed>* records);
 // "digest: ok XXH3-64 <hex>", "digest: none" or "digest: mismatch (...)".
 std::string VpackDigestText(const PackDigestCheck& check);
 std::string VpackHex64(unsigned long long v);
-// Splits a path at its last separator (\\ or /, double-byte characters stepped over): "a.txt" gives
-// "." and "a.txt", "C:x" gives "C:." and "x". False when the name part is empty.
-bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name);

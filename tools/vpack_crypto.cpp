@@ -1,10 +1,11 @@
 // vpack commands for the client's stored formats: the stored password, .vrf digest files, MD5.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "custom/custom.h"
-#include "guard/guard.h"
+#include "core/password.h"
+#include "core/vrf.h"
 #include "tools/vpack.h"
 
 namespace {
@@ -22,7 +23,7 @@ const char* PwdMeaning(int code)
     }
 }
 
-const char* VrfMeaning(DWORD code)
+const char* VrfMeaning(unsigned long code)
 {
     switch (code) {
     case VRF_ERR_SIZE: return "the size of the settings file could not be read (missing?)";
@@ -57,8 +58,13 @@ bool NamedPair(const char* ini, const char* pair, bool* named)
     const char* slash = std::strrchr(ini, '/');
     if (slash && (!base || slash > base)) base = slash;
     base = base ? base + 1 : ini;
-    *named = !_stricmp(base, "VemloCustom.ini") || !_stricmp(base, "VemloUninstallInfo.ini") ||
-             !_stricmp(base, "WBQUninstall.ini");
+    auto same = [](const char* a, const char* b) {
+        for (; *a && *b; ++a, ++b)
+            if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+        return *a == *b;
+    };
+    *named = same(base, "VemloCustom.ini") || same(base, "VemloUninstallInfo.ini") ||
+             same(base, "WBQUninstall.ini");
     return true;
 }
 
@@ -101,9 +107,8 @@ VPACK_COMMAND(EncryptPwd, "encrypt-pwd", "vpack encrypt-pwd PASSWORD",
               "print the stored form (DES-ECB + Base64) of a password")
 {
     if (argc != 1) return VpackUsage("encrypt-pwd");
-    int n = (int)std::strlen(argv[0]);
-    std::string text((size_t)n * 2 + 32, '\0');
-    int rc = utl_EncryptPwd(&text[0], (int)text.size(), argv[0], n);
+    std::string text;
+    int rc = VpackEncryptPwd(argv[0], &text);
     if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
     std::printf("%s\n", text.c_str());
     return 0;
@@ -112,12 +117,10 @@ VPACK_COMMAND(EncryptPwd, "encrypt-pwd", "vpack encrypt-pwd PASSWORD",
 VPACK_COMMAND(DecryptPwd, "decrypt-pwd", "vpack decrypt-pwd TEXT", "print the password of a stored form")
 {
     if (argc != 1) return VpackUsage("decrypt-pwd");
-    int capacity = (int)std::strlen(argv[0]) + 8;
-    std::string out((size_t)capacity, '\0');
-    int count = capacity;
-    int rc = utl_DecryptPwd(&out[0], &count, argv[0]);
+    std::string out;
+    int rc = VpackDecryptPwd(argv[0], &out);
     if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
-    std::fwrite(out.data(), 1, (size_t)count, stdout);
+    std::fwrite(out.data(), 1, out.size(), stdout);
     std::printf("\n");
     return 0;
 }
@@ -128,8 +131,7 @@ VPACK_COMMAND(Sign, "sign", "vpack sign INI VRF [--pair custom|uninstall|wbq|gen
     const char *ini, *vrf;
     bool named;
     if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("sign");
-    DWORD code = 0;
-    if (!utl_MakeVrfFile(ini, vrf, named ? 1 : 0, &code)) return FailCode((long)code, VrfMeaning(code));
+    if (unsigned long code = VpackMakeVrf(ini, vrf, named)) return FailCode((long)code, VrfMeaning(code));
     std::printf("signed %s -> %s (%s pair)\n", ini, vrf, named ? "named" : "general");
     return 0;
 }
@@ -140,7 +142,7 @@ VPACK_COMMAND(Verify, "verify", "vpack verify INI VRF [--pair custom|uninstall|w
     const char *ini, *vrf;
     bool named;
     if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("verify");
-    if (!utl_VerifyVrfFile(ini, vrf, named ? 1 : 0)) return VpackFail("digest does not match (or a file is missing)");
+    if (!VpackVerifyVrf(ini, vrf, named)) return VpackFail("digest does not match (or a file is missing)");
     std::printf("match\n");
     return 0;
 }
@@ -149,7 +151,7 @@ VPACK_COMMAND(Md5, "md5", "vpack md5 FILE", "print the MD5 digest of a file in l
 {
     if (argc != 1) return VpackUsage("md5");
     unsigned char digest[16];
-    if (!utl_Md5File(digest, sizeof digest, argv[0])) return VpackFail("cannot read the file whole");
+    if (!VpackMd5File(argv[0], digest)) return VpackFail("cannot read the file whole");
     std::printf("%s\n", HexOf(digest, sizeof digest).c_str());
     return 0;
 }

@@ -1,7 +1,5 @@
 // vpack's package commands: create, append, list and extract, all through the library's own
 // package writer and reader (list walks the records with the reader's checks, writing nothing).
-#include <windows.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "package/package.h"
 #include "tools/vpack.h"
 
 namespace {
 
 // What each package error number means, for the one error line of a failed command.
-const char* ErrorText(DWORD code)
+const char* ErrorText(unsigned long code)
 {
     switch (code) {
     case 150: return "a path argument is missing";
@@ -59,48 +56,6 @@ std::string VpackHex64(unsigned long long v)
     return text;
 }
 
-// Splits a path at its last separator, stepping over double-byte characters whose trail byte
-// is 0x5C. "a.txt" gives "." and "a.txt"; "C:\x" gives "C:" and "x"; "\x" gives "" and "x".
-bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name)
-{
-    size_t cut = std::string::npos;
-    for (size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
-            ++i;
-            continue;
-        }
-        if (c == '\\' || c == '/') cut = i;
-    }
-    if (cut == std::string::npos) {
-        size_t colon = path.size() >= 2 && path[1] == ':' ? 1 : std::string::npos;
-        *dir = colon == std::string::npos ? "." : path.substr(0, 2) + ".";
-        *name = colon == std::string::npos ? path : path.substr(2);
-    } else {
-        *dir = path.substr(0, cut);
-        *name = path.substr(cut + 1);
-    }
-    return !name->empty();
-}
-
-unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
-                                std::vector<VpackListed>* records)
-{
-    if (path.size() >= MAX_PATH) return 151;
-    if (!utl_FileExists(path.c_str())) return 152;
-    PackVisitor v = {};
-    v.begin = [](void* ctx, const PackRecord* record) -> DWORD {
-        auto* out = static_cast<std::vector<VpackListed>*>(ctx);
-        if (out && !record->isEnd) out->push_back({record->name, record->dataLen});
-        return 0;
-    };
-    v.pieceSize = kUnpackPiece;
-    v.ctx = records;
-    v.digest = check;
-    DWORD err = 0;
-    return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
-}
-
 std::string VpackDigestText(const PackDigestCheck& check)
 {
     if (check.state == kDigestNone) return "digest: none";
@@ -111,10 +66,10 @@ std::string VpackDigestText(const PackDigestCheck& check)
 
 namespace {
 
-int FailWith(DWORD code, const std::string& what = "") { return VpackFailWith(code, what); }
+int FailWith(unsigned long code, const std::string& what = "") { return VpackFailWith(code, what); }
 
 // The package behind a setup executable: an "MZ" file larger than the stub's image.
-DWORD DefaultOffset(const std::string& path)
+unsigned long DefaultOffset(const std::string& path)
 {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return 0;
@@ -125,21 +80,21 @@ DWORD DefaultOffset(const std::string& path)
     return large ? kVpackStubImage : 0;
 }
 
-bool ParseOffset(const char* text, DWORD* out)
+bool ParseOffset(const char* text, unsigned long* out)
 {
     if (!text || !*text || *text == '-') return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 0);
     if (errno || *end || v > 0xFFFFFFFFull) return false;
-    *out = static_cast<DWORD>(v);
+    *out = static_cast<unsigned long>(v);
     return true;
 }
 
 // Options shared by list and extract: positional arguments, --offset N, -v.
 struct Args {
     std::vector<std::string> pos;
-    DWORD offset = 0;
+    unsigned long offset = 0;
     bool offsetGiven = false;
     bool verbose = false;
 };
@@ -172,19 +127,16 @@ int PackFiles(const char* command, int argc, char** argv, bool fresh)
     for (int i = 1; i < argc; ++i) {
         std::string dir, name;
         if (!VpackSplitPath(argv[i], &dir, &name)) return VpackUsage(command);
-        DWORD err = 0;
-        int add = fresh && i == 1 ? 0 : 1;
-        if (!utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, add))
-            return FailWith(err, argv[i]);
+        if (unsigned long err = VpackPackFile(argv[0], argv[i], !(fresh && i == 1))) return FailWith(err, argv[i]);
     }
     return 0;
 }
 
 // Walks the package with the reader's checks and its digest, writing nothing. 0 when it is sound
 // (a digest mismatch is 167), else the error number.
-DWORD ListPackage(const std::string& path, DWORD offset, std::vector<VpackListed>* records, PackDigestCheck* check)
+unsigned long ListPackage(const std::string& path, unsigned long offset, std::vector<VpackListed>* records, PackDigestCheck* check)
 {
-    DWORD err = VpackCheckPackage(path, offset, check, records);
+    unsigned long err = VpackCheckPackage(path, offset, check, records);
     if (err == 0 && check->state == kDigestMismatch) err = kErrDigestMismatch;
     return err;
 }
@@ -216,7 +168,7 @@ VPACK_COMMAND(list, "list", "vpack list PACKAGE [--offset N]",
     if (!ParseArgs(argc, argv, false, &a) || a.pos.size() != 1) return VpackUsage("list");
     std::vector<VpackListed> records;
     PackDigestCheck check = {};
-    if (DWORD err = ListPackage(a.pos[0], a.offset, &records, &check))
+    if (unsigned long err = ListPackage(a.pos[0], a.offset, &records, &check))
         return FailWith(err, err == kErrDigestMismatch ? VpackDigestText(check) : "");
     Print(records, check);
     return 0;
@@ -231,9 +183,8 @@ VPACK_COMMAND(extract, "extract", "vpack extract PACKAGE DIR [--offset N] [-v]",
     std::string dir, name;
     if (!VpackSplitPath(a.pos[0], &dir, &name)) return VpackUsage("extract");
     const std::string& dst = a.pos[1];
-    if (!utl_DirExists(dst.c_str())) CreateDirectoryA(dst.c_str(), NULL);
-    DWORD err = 0;
-    if (!utl_FileUnpack(dir.c_str(), name.c_str(), dst.c_str(), &err, a.offset)) return FailWith(err);
+    if (!VpackDirExists(dst)) VpackMakeDir(dst);
+    if (unsigned long err = VpackUnpack(a.pos[0], dst, a.offset)) return FailWith(err);
     if (a.verbose) {
         std::vector<VpackListed> records;
         PackDigestCheck check = {};

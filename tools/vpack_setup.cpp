@@ -1,12 +1,9 @@
 // vpack's setup commands: close a package, assemble a setup executable from the bare stub and a
 // package, or make one straight from the files.
-#include <windows.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "package/package.h"
 #include "tools/vpack.h"
 
 namespace {
@@ -26,8 +23,8 @@ bool ReadWhole(const char* path, std::vector<char>* bytes)
 // The end record that closes package bytes with their digest.
 std::vector<char> EndRecord(unsigned long long digest)
 {
-    BYTE record[kEndRecordLen];
-    utl_EncodeEndRecord(record, digest);
+    uint8_t record[kEndRecordLen];
+    core_EncodeEndRecord(record, digest);
     return std::vector<char>(record, record + sizeof record);
 }
 
@@ -63,8 +60,8 @@ int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
               std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
               std::fwrite(end.data(), 1, end.size(), out) == end.size();
     ok = (std::fclose(out) == 0) && ok;
-    if (!ok || !MoveFileExA(tmp.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(tmp.c_str());
+    if (!ok || !VpackReplaceFile(tmp, outPath)) {
+        VpackRemoveFile(tmp);
         return VpackFail((std::string("cannot write ") + outPath).c_str());
     }
     std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath,
@@ -82,8 +79,7 @@ VPACK_COMMAND(close, "close", "vpack close PACKAGE",
     if (argc != 1) return VpackUsage("close");
     std::string dir, name;
     if (!VpackSplitPath(argv[0], &dir, &name)) return VpackUsage("close");
-    DWORD err = 0;
-    if (!utl_ClosePackage(dir.c_str(), name.c_str(), &err)) return VpackFailWith(err, argv[0]);
+    if (unsigned long err = VpackClosePackage(argv[0])) return VpackFailWith(err, argv[0]);
     PackDigestCheck check = {};
     if (VpackCheckPackage(argv[0], 0, &check, nullptr) == 0) std::printf("%s\n", VpackDigestText(check).c_str());
     return 0;
@@ -101,17 +97,16 @@ VPACK_COMMAND(setup, "setup", "vpack setup STUB OUT FILE...",
 {
     if (argc < 3) return VpackUsage("setup");
     std::string pkg = std::string(argv[1]) + ".vpk.part";
-    std::string pkgDir, pkgName;
-    VpackSplitPath(pkg, &pkgDir, &pkgName);
     int rc = 0;
     for (int i = 2; i < argc && rc == 0; ++i) {
         std::string dir, name;
-        bool named = VpackSplitPath(argv[i], &dir, &name);
-        DWORD err = 0;
-        if (!named || !utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, i > 2))
-            rc = !named ? VpackUsage("setup") : VpackFailWith(err, argv[i]);
+        if (!VpackSplitPath(argv[i], &dir, &name)) {
+            rc = VpackUsage("setup");
+        } else if (unsigned long err = VpackPackFile(pkg, argv[i], i > 2)) {
+            rc = VpackFailWith(err, argv[i]);
+        }
     }
     if (rc == 0) rc = Assemble(argv[0], pkg.c_str(), argv[1]);
-    DeleteFileA(pkg.c_str());
+    VpackRemoveFile(pkg);
     return rc;
 }
