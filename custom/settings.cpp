@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "custom/custom.h"
+
+#include "core/settings_text.h"
 #include "log/handles.h"
 #include "log/log.h"
 #include "package/package.h"
@@ -67,19 +69,6 @@ int VersionFailure(FileVersionInfo* info, DWORD error, WORD stage)
 {
     info->err.dwError = error;
     info->err.wStage = stage;
-    return 0;
-}
-
-// Walks a list of NUL-separated names ending with an empty name, within len characters.
-int ListHasName(const char* list, DWORD len, const char* name)
-{
-    DWORD i = 0;
-    while (i < len && list[i]) {
-        size_t n = strnlen(list + i, len - i);
-        if (i + n >= len) return 0;  // a name cut by the end of the buffer
-        if (strcmp(list + i, name) == 0) return 1;
-        i += (DWORD)n + 1;
-    }
     return 0;
 }
 
@@ -166,7 +155,7 @@ int utl_IniSectionExists(const char* section, const char* path)
     if (!section || !path) return 0;
     char small[kValueBuffer] = {};
     DWORD n = GetPrivateProfileSectionNamesA(small, sizeof small, path);
-    if (n + 2 < sizeof small) return ListHasName(small, n + 1, section);
+    if (n + 2 < sizeof small) return core_ListHasName(small, n + 1, section);
     // The list did not fit (the platform then returns size - 2): a file with many sections is
     // read again through larger buffers, up to 64 KB of names.
     for (DWORD size = 4096; size <= 65536; size *= 4) {
@@ -175,7 +164,7 @@ int utl_IniSectionExists(const char* section, const char* path)
         char* list = static_cast<char*>(block.Get());
         list[0] = list[1] = '\0';
         n = GetPrivateProfileSectionNamesA(list, size, path);
-        if (n + 2 < size || size == 65536) return ListHasName(list, n + 1, section);
+        if (n + 2 < size || size == 65536) return core_ListHasName(list, n + 1, section);
     }
     return 0;
 }

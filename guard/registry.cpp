@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include "guard/guard.h"
+
+#include "core/settings_text.h"
 #include "log/handles.h"
 
 namespace {
@@ -55,11 +57,7 @@ int utl_RegReadString(HKEY root, const char* subkey, const char* name, char* out
         ERROR_SUCCESS)
         return 0;
     if (got > kTextValueMax) return 0;
-    size_t len = strnlen(data, got);
-    if (len + 1 > size) return 0;
-    memcpy(out, data, len);
-    out[len] = '\0';
-    return 1;
+    return core_TakeRegistryText(data, got, out, size);
 }
 
 int utl_RegWriteDword(HKEY root, const char* subkey, const char* name, DWORD value)
