@@ -3,9 +3,10 @@
 #include <string.h>
 
 #include "custom/custom.h"
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 

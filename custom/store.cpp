@@ -6,8 +6,9 @@
 // MakeSureDirectoryPathExists: imagehlp.dll, a known DLL that is always loaded from the system
 // folder (after windows.h, which it needs).
 #include <imagehlp.h>
+#include "base/files.h"
+#include "base/text.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 

@@ -2,10 +2,11 @@
 // password? Settings files first (restored from the system folder's backups), then the registry.
 #include <string.h>
 
+#include "base/files.h"
+#include "base/text.h"
 #include "custom/custom.h"
 #include "guard/guard.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "base/files.h"
 #include "log/log.h"
 #include "testing/testutil.h"
 

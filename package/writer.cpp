@@ -3,7 +3,9 @@
 
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "package/package.h"
 

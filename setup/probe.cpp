@@ -3,7 +3,8 @@
 #include <tlhelp32.h>
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "setup/setup.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "package/package.h"
 #include "tools/vpack.h"
 

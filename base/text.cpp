@@ -1,8 +1,14 @@
 // Bounded text helpers: path joining and formatting that never write past their buffer.
-#include "log/log.h"
+#include "base/text.h"
 
 #include <stdarg.h>
 #include <string.h>
+
+namespace {
+
+const LANGID kChinesePrc = 2052;
+
+}  // namespace
 
 int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name)
 {
@@ -53,3 +59,5 @@ const char* utl_FindLastBackslash(const char* path)
         if (*p == '\\') last = p;
     return last;
 }
+
+bool IsChineseSystem() { return LOWORD(GetSystemDefaultLangID()) == kChinesePrc; }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "log/log.h"
+#include "base/text.h"
 
 TEST(Text, JoinPathFitsExactlyOrRefusesUntouched)
 {
