@@ -6,6 +6,7 @@
 #include "base/files.h"
 #include "base/handles.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "log/log.h"
 
 namespace {
@@ -26,42 +27,6 @@ BOOL WriteUnsigned(const char* section, const char* key, DWORD value, const char
     char text[16];
     utl_Format(text, sizeof text, "%u", value);
     return WritePrivateProfileStringA(section, key, text, path);
-}
-
-// The three functions of version.dll, loaded from the system folder only: a version.dll planted
-// beside the program must never be the one that runs.
-using GetSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using GetInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-
-struct VersionApi {
-    ModuleHandle dll;
-    GetSizeFn getSize = nullptr;
-    GetInfoFn getInfo = nullptr;
-    QueryFn query = nullptr;
-};
-
-// 0 with api filled, else the system error number.
-DWORD LoadVersionApi(VersionApi* api)
-{
-    api->dll.Reset(LoadLibraryExA("version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!api->dll.Valid() && GetLastError() == ERROR_INVALID_PARAMETER) {
-        // Systems without the search flags: name the system folder's file itself.
-        char system[MAX_PATH], path[MAX_PATH];
-        UINT n = GetSystemDirectoryA(system, sizeof system);
-        if (n == 0 || n >= sizeof system || !utl_JoinPath(path, sizeof path, system, "version.dll"))
-            return ERROR_PATH_NOT_FOUND;
-        api->dll.Reset(LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH));
-    }
-    if (!api->dll.Valid()) {
-        DWORD err = GetLastError();
-        return err ? err : ERROR_MOD_NOT_FOUND;
-    }
-    api->getSize = reinterpret_cast<GetSizeFn>(GetProcAddress(api->dll.Get(), "GetFileVersionInfoSizeA"));
-    api->getInfo = reinterpret_cast<GetInfoFn>(GetProcAddress(api->dll.Get(), "GetFileVersionInfoA"));
-    api->query = reinterpret_cast<QueryFn>(GetProcAddress(api->dll.Get(), "VerQueryValueA"));
-    if (!api->getSize || !api->getInfo || !api->query) return ERROR_PROC_NOT_FOUND;
-    return 0;
 }
 
 int VersionFailure(FileVersionInfo* info, DWORD error, WORD stage)
@@ -186,7 +151,7 @@ int utl_QueryFileVersion(const char* path, FileVersionInfo* info)
     if (!info) return 0;
     if (!path) return VersionFailure(info, ERROR_INVALID_PARAMETER, FILEVER_STAGE_SIZE);
     VersionApi api;
-    if (DWORD err = LoadVersionApi(&api)) return VersionFailure(info, err, FILEVER_STAGE_SIZE);
+    if (DWORD err = utl_LoadVersionApi(&api)) return VersionFailure(info, err, FILEVER_STAGE_SIZE);
 
     DWORD handle = 0;
     DWORD size = api.getSize(path, &handle);
