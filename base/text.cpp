@@ -23,14 +23,20 @@ int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name)
 
 int utl_Format(char* out, unsigned size, const char* fmt, ...)
 {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = utl_FormatV(out, size, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int utl_FormatV(char* out, unsigned size, const char* fmt, va_list args)
+{
     if (!out || size == 0) return 0;
     // wvsprintfA writes at most 1024 characters plus the NUL; format into a buffer of that
     // size and copy what fits, so a short caller buffer is never overrun.
     char tmp[1025];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = wvsprintfA(tmp, fmt, ap);
-    va_end(ap);
+    int n = wvsprintfA(tmp, fmt, args);
     if (n < 0) n = 0;
     if (n > 1024) n = 1024;
     if ((unsigned)n >= size) n = (int)size - 1;

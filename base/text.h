@@ -1,6 +1,7 @@
 // Bounded text helpers: path joining, formatting and appending that never write past their
 // buffer, the last backslash of a path in the system code page, and the language of the texts.
 #pragma once
+#include <stdarg.h>
 #include <windows.h>
 
 // Joins "dir\name" into out (size bytes). Returns 1 when the whole path and its NUL fit,
@@ -10,6 +11,8 @@ int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name);
 // wsprintf-style formatting into out (size bytes, size > 0): always NUL-terminated, cut when
 // the text does not fit (wsprintf itself stops at 1024 characters). Returns the length written.
 int utl_Format(char* out, unsigned size, const char* fmt, ...);
+// The same with the arguments of a variadic caller.
+int utl_FormatV(char* out, unsigned size, const char* fmt, va_list args);
 
 // Appends src to the NUL-terminated text in out (size bytes). Returns 1 when all of src fit,
 // else 0 with as much appended as fits (still NUL-terminated).

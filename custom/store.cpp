@@ -33,9 +33,7 @@ const MovedFile kMovedFiles[] = {
 
 void Log(const char* module, const char* text)
 {
-    char line[512] = "utl_LoadCusIniFile:";
-    utl_Append(line, sizeof line, text);
-    utl_WriteLog(module, line, 0);
+    utl_LogLine(module, "utl_LoadCusIniFile:", "%s", text);
 }
 
 // Creates dir with all missing parents. Returns 0 on success, else the system error number.

@@ -33,12 +33,7 @@ const char kWbqVrf[] = "WBQUninstall.vrf";
 
 void Log(const char* module, const char* prefix, const char* text, const char* more = "")
 {
-    char line[640];
-    line[0] = '\0';
-    utl_Append(line, sizeof line, prefix);
-    utl_Append(line, sizeof line, text);
-    utl_Append(line, sizeof line, more);
-    utl_WriteLog(module, line, 0);
+    utl_LogLine(module, prefix, "%s%s", text, more);
 }
 
 // Lines noted during the file checks go out together as one line.

@@ -15,6 +15,9 @@ void WriteSetupLog(const char* message);
 void utl_WriteLog(const char* tag, const char* message, int isDetail);
 // A log whose file stem the caller names: c:\VemloLog\<name><date>.log.
 void utl_WriteNamedLog(const char* name, const char* message);
+// The library's "<function>: <what happened>" line: prefix, then fmt formatted as utl_Format
+// does, written as one ordinary line under tag and cut to 1023 characters. A null prefix is "".
+void utl_LogLine(const char* tag, const char* prefix, const char* fmt, ...);
 
 // None of the writers reports failure: a line that cannot be written is lost. Each line is
 // appended whole under a byte-range lock; the lock is waited for at most 500 ms, after which the

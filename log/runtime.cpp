@@ -12,19 +12,9 @@ namespace {
 
 const char kCommonTag[] = "UtlCommon";
 
-// Writes "<prefix><text><more>" as an ordinary line under tag (cut to 1 KB if it must be).
-void LogFailure(const char* tag, const char* prefix, const char* text, const char* more = "")
-{
-    char line[1024] = "";
-    utl_Append(line, sizeof line, prefix);
-    utl_Append(line, sizeof line, text ? text : "");
-    utl_Append(line, sizeof line, more ? more : "");
-    utl_WriteLog(tag, line, 0);
-}
-
 void RunPathFailure(const char* text, const char* more = "")
 {
-    LogFailure(kCommonTag, "getCurRunPath: ", text, more);
+    utl_LogLine(kCommonTag, "getCurRunPath: ", "%s%s", text, more);
 }
 
 }  // namespace
@@ -60,7 +50,7 @@ int getCurRunPath(char* buffer, DWORD size, int keepSeparator)
 int getVer(const char* tag, const char* fileName, DWORD* versionMS, DWORD* versionLS)
 {
     auto fail = [tag](const char* why) {
-        LogFailure(tag, "getVer:", why);
+        utl_LogLine(tag, "getVer:", "%s", why);
         return 0;
     };
     VersionApi api;
@@ -97,7 +87,7 @@ HANDLE utl_BeginThread(void* security, unsigned stackSize, UtlThreadRoutine star
         int err = start ? errno : EINVAL;
         utl_Format(more, sizeof more, " failed.%s", strerror(err));
     }
-    LogFailure(tag, "", text, more);
+    utl_LogLine(tag, "", "%s%s", text ? text : "", more);
     return reinterpret_cast<HANDLE>(thread);
 }
 
@@ -107,6 +97,6 @@ int utl_WaitForHandle(HANDLE handle, const char* tag, const char* text)
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return 1;
     char more[48];
     utl_Format(more, sizeof more, " mtx-waiting returned %u.", result);
-    LogFailure(tag, "", text, more);
+    utl_LogLine(tag, "", "%s%s", text ? text : "", more);
     return 0;
 }
