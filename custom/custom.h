@@ -6,6 +6,19 @@
 #include "core/md5.h"
 #include "core/vrf.h"
 
+// ---- Settings files ---------------------------------------------------------------------------
+// The names of the client's settings files and their digest files, wherever they lie (reginfo
+// folder, the system folder's backups, the WBQ folder, the run directory).
+
+const char CUSTOM_INI[] = "VemloCustom.ini";
+const char CUSTOM_VRF[] = "VemloCustom.vrf";
+const char UNINSTALL_INFO_INI[] = "VemloUninstallInfo.ini";
+const char UNINSTALL_INFO_VRF[] = "VemloUninstallInfo.vrf";
+const char WBQ_UNINSTALL_INI[] = "WBQUninstall.ini";
+const char WBQ_UNINSTALL_VRF[] = "WBQUninstall.vrf";
+const char CUSTOM_SET_INI[] = "VemloCustomSet.ini";
+const char CUSTOM_SET_VRF[] = "VemloCustomSet.vrf";
+
 // ---- Integrity digests ------------------------------------------------------------------------
 // A settings file "X.ini" is guarded by "X.vrf" (its layout and digest are the core's,
 // core/vrf.h); MD5 and the CHAP response are the core's too (core/md5.h).

@@ -14,10 +14,6 @@ namespace {
 // Every value is read through a buffer of this many characters (127 and the NUL).
 const DWORD kValueBuffer = 128;
 
-const char kCustomIni[] = "VemloCustom.ini";
-const char kCustomSetIni[] = "VemloCustomSet.ini";
-const char kCustomSetVrf[] = "VemloCustomSet.vrf";
-
 // The version of VemloCustomSet.ini (11 characters) and the caption made from it (20).
 char g_szVersion[12];
 char g_szVersionCaption[21];
@@ -89,7 +85,7 @@ BOOL utl_WriteComponents(DWORD protoComponents, DWORD funcComponents, const char
 int utl_ReadCustomOptions(const char* folder, CustomOptions* options)
 {
     char path[MAX_PATH];
-    if (!folder || !options || !utl_JoinPath(path, sizeof path, folder, kCustomIni) || !utl_FileExists(path))
+    if (!folder || !options || !utl_JoinPath(path, sizeof path, folder, CUSTOM_INI) || !utl_FileExists(path))
         return 0;
     options->CustomIcon = (int)GetPrivateProfileIntA("LogoOptions", "CustomIcon", 0, path);
     options->SilentInstall = (int)GetPrivateProfileIntA("OtherOptions", "SilentInstall", 0, path);
@@ -103,7 +99,7 @@ DWORD utl_SetCustomIniValue(const char* folder, const char* section, const char*
 {
     // A null section or key would make the profile write delete a whole section or key.
     char path[MAX_PATH];
-    if (!folder || !section || !key || !value || !utl_JoinPath(path, sizeof path, folder, kCustomIni) ||
+    if (!folder || !section || !key || !value || !utl_JoinPath(path, sizeof path, folder, CUSTOM_INI) ||
         !utl_FileExists(path))
         return CUS_ERR_NO_FILE;
 
@@ -182,8 +178,8 @@ const char* utl_GetVersionCaption()
         char dir[MAX_PATH], ini[MAX_PATH], vrf[MAX_PATH];
         if (!getCurRunPath(dir, sizeof dir, 1)) return NULL;
         ini[0] = vrf[0] = '\0';
-        if (!utl_Append(ini, sizeof ini, dir) || !utl_Append(ini, sizeof ini, kCustomSetIni) ||
-            !utl_Append(vrf, sizeof vrf, dir) || !utl_Append(vrf, sizeof vrf, kCustomSetVrf))
+        if (!utl_Append(ini, sizeof ini, dir) || !utl_Append(ini, sizeof ini, CUSTOM_SET_INI) ||
+            !utl_Append(vrf, sizeof vrf, dir) || !utl_Append(vrf, sizeof vrf, CUSTOM_SET_VRF))
             return NULL;
         if (!IniFileVerify(ini, vrf)) return NULL;
         // Read through a buffer wider than the version, so that a longer value is refused

@@ -25,10 +25,10 @@ struct MovedFile {
     const char* failure;
 };
 const MovedFile kMovedFiles[] = {
-    {"VemloCustom.ini", "CopyFile VemloCustom.ini return false!"},
-    {"VemloCustom.vrf", "CopyFile VemloCustom.vrf return false!"},
-    {"VemloUninstallInfo.ini", "CopyFile VemloUninstallInfo.ini return false!"},
-    {"VemloUninstallInfo.vrf", "CopyFile VemloUninstallInfo.vrf return false!"},
+    {CUSTOM_INI, "CopyFile VemloCustom.ini return false!"},
+    {CUSTOM_VRF, "CopyFile VemloCustom.vrf return false!"},
+    {UNINSTALL_INFO_INI, "CopyFile VemloUninstallInfo.ini return false!"},
+    {UNINSTALL_INFO_VRF, "CopyFile VemloUninstallInfo.vrf return false!"},
 };
 
 void Log(const char* module, const char* text)
