@@ -1,4 +1,5 @@
-// Bounded text helpers: path joining and formatting that never write past their buffer.
+// Bounded text helpers: path joining and formatting that never write past their buffer, the
+// last backslash of a path in the system code page, and the language of the texts.
 #include "base/text.h"
 
 #include <stdarg.h>
@@ -64,6 +65,15 @@ const char* utl_FindLastBackslash(const char* path)
     for (const char* p = path; *p; p = CharNextA(p))
         if (*p == '\\') last = p;
     return last;
+}
+
+char* utl_CutAtLastBackslash(char* text, int keep)
+{
+    if (!text || !*text) return NULL;
+    char* last = const_cast<char*>(utl_FindLastBackslash(text));
+    if (!last) return NULL;
+    last[keep ? 1 : 0] = '\0';
+    return text;
 }
 
 bool IsChineseSystem() { return LOWORD(GetSystemDefaultLangID()) == kChinesePrc; }

@@ -21,6 +21,10 @@ int utl_Append(char* out, unsigned size, const char* src);
 // The last backslash of path, found walking characters of the system code page (a trail byte
 // 0x5C of a double-byte character is not a backslash); NULL when there is none.
 const char* utl_FindLastBackslash(const char* path);
+// Cuts text at its last backslash (as utl_FindLastBackslash finds it), keeping the backslash
+// when keep is non-zero. Returns text, or NULL (text unchanged) when it is null, empty or has no
+// backslash.
+char* utl_CutAtLastBackslash(char* text, int keep);
 
 // true when the system language is Chinese (PRC, 2052): every text shown is then the Chinese one
 // (code page 936), else the English one.

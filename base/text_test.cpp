@@ -49,3 +49,30 @@ TEST(Text, LastBackslashSkipsTrailBytesOfDoubleByteCharacters)
     const char gbk[] = "C:\\dir\\\x81\x5C.exe";
     EXPECT_EQ(utl_FindLastBackslash(gbk), gbk + 6);
 }
+
+TEST(Text, CutAtLastBackslashKeepsOrDropsTheSeparator)
+{
+    char keep[] = "C:\\a\\b.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(keep, 1), keep);
+    EXPECT_STREQ(keep, "C:\\a\\");
+    char drop[] = "C:\\a\\b.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(drop, 0), drop);
+    EXPECT_STREQ(drop, "C:\\a");
+    char trailing[] = "C:\\a\\";
+    EXPECT_EQ(utl_CutAtLastBackslash(trailing, 0), trailing);
+    EXPECT_STREQ(trailing, "C:\\a");
+
+    char none[] = "file.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(none, 1), nullptr);
+    EXPECT_STREQ(none, "file.txt");
+    char empty[] = "";
+    EXPECT_EQ(utl_CutAtLastBackslash(empty, 1), nullptr);
+    EXPECT_EQ(utl_CutAtLastBackslash(nullptr, 1), nullptr);
+
+    // Under code page 936 (the zh. run) the trail byte 0x5C of a GBK character is no separator.
+    if (GetACP() == 936) {
+        char gbk[] = "C:\\dir\\\x81\x5C.exe";
+        EXPECT_EQ(utl_CutAtLastBackslash(gbk, 0), gbk);
+        EXPECT_STREQ(gbk, "C:\\dir");
+    }
+}
