@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "log/log.h"
 #include "package/package.h"
 

@@ -3,6 +3,17 @@
 #pragma once
 #include <cstdint>
 
+// The names of the client's settings files and their digest files, wherever they lie (reginfo
+// folder, the system folder's backups, the WBQ folder, the run directory).
+const char CUSTOM_INI[] = "VemloCustom.ini";
+const char CUSTOM_VRF[] = "VemloCustom.vrf";
+const char UNINSTALL_INFO_INI[] = "VemloUninstallInfo.ini";
+const char UNINSTALL_INFO_VRF[] = "VemloUninstallInfo.vrf";
+const char WBQ_UNINSTALL_INI[] = "WBQUninstall.ini";
+const char WBQ_UNINSTALL_VRF[] = "WBQUninstall.vrf";
+const char CUSTOM_SET_INI[] = "VemloCustomSet.ini";
+const char CUSTOM_SET_VRF[] = "VemloCustomSet.vrf";
+
 // A settings file "X.ini" is guarded by "X.vrf": 240 salt bytes (each 0..254), then the MD5 of
 // the settings bytes + salt + (named pairs) a 32-byte icon block + the 30-byte digest key.
 const uint32_t kVrfSaltSize = 240;

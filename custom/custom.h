@@ -6,6 +6,10 @@
 #include "core/md5.h"
 #include "core/vrf.h"
 
+// ---- Settings files ---------------------------------------------------------------------------
+// The names of the client's settings files and their digest files are the core's (core/vrf.h),
+// so that vpack on Linux spells them the same.
+
 // ---- Integrity digests ------------------------------------------------------------------------
 // A settings file "X.ini" is guarded by "X.vrf" (its layout and digest are the core's,
 // core/vrf.h); MD5 and the CHAP response are the core's too (core/md5.h).

@@ -5,9 +5,10 @@
 #include <string.h>
 #include <time.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 
@@ -23,9 +24,9 @@ struct NamedPair {
     const char* vrf;
     const char* subfolder;  // below the run directory, for a make without a folder
 };
-const NamedPair kCustomPair = {"VemloCustom.ini", "VemloCustom.vrf", "custom"};
-const NamedPair kUninstallPair = {"VemloUninstallInfo.ini", "VemloUninstallInfo.vrf", "custom"};
-const NamedPair kWbqPair = {"WBQUninstall.ini", "WBQUninstall.vrf", "WBQ"};
+const NamedPair kCustomPair = {CUSTOM_INI, CUSTOM_VRF, "custom"};
+const NamedPair kUninstallPair = {UNINSTALL_INFO_INI, UNINSTALL_INFO_VRF, "custom"};
+const NamedPair kWbqPair = {WBQ_UNINSTALL_INI, WBQ_UNINSTALL_VRF, "WBQ"};
 
 void FixedIconBlock(unsigned char* block) { core_VrfFixedIcon(block); }
 

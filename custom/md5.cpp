@@ -1,8 +1,8 @@
 // MD5 of a buffer and of a file (the hash itself is the core's).
 #include "custom/custom.h"
 
-#include "log/handles.h"
-#include "package/package.h"
+#include "base/files.h"
+#include "base/handles.h"
 
 void utl_Md5Buffer(unsigned char* digest, const void* data, DWORD length)
 {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "custom/custom.h"
-#include "package/package.h"
+#include "base/files.h"
 #include "testing/testutil.h"
 
 namespace {

@@ -4,19 +4,17 @@
 
 #include "custom/custom.h"
 
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "core/settings_text.h"
-#include "log/handles.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 
 // Every value is read through a buffer of this many characters (127 and the NUL).
 const DWORD kValueBuffer = 128;
-
-const char kCustomIni[] = "VemloCustom.ini";
-const char kCustomSetIni[] = "VemloCustomSet.ini";
-const char kCustomSetVrf[] = "VemloCustomSet.vrf";
 
 // The version of VemloCustomSet.ini (11 characters) and the caption made from it (20).
 char g_szVersion[12];
@@ -27,42 +25,6 @@ BOOL WriteUnsigned(const char* section, const char* key, DWORD value, const char
     char text[16];
     utl_Format(text, sizeof text, "%u", value);
     return WritePrivateProfileStringA(section, key, text, path);
-}
-
-// The three functions of version.dll, loaded from the system folder only: a version.dll planted
-// beside the program must never be the one that runs.
-using GetSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using GetInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-
-struct VersionApi {
-    ModuleHandle dll;
-    GetSizeFn getSize = nullptr;
-    GetInfoFn getInfo = nullptr;
-    QueryFn query = nullptr;
-};
-
-// 0 with api filled, else the system error number.
-DWORD LoadVersionApi(VersionApi* api)
-{
-    api->dll.Reset(LoadLibraryExA("version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!api->dll.Valid() && GetLastError() == ERROR_INVALID_PARAMETER) {
-        // Systems without the search flags: name the system folder's file itself.
-        char system[MAX_PATH], path[MAX_PATH];
-        UINT n = GetSystemDirectoryA(system, sizeof system);
-        if (n == 0 || n >= sizeof system || !utl_JoinPath(path, sizeof path, system, "version.dll"))
-            return ERROR_PATH_NOT_FOUND;
-        api->dll.Reset(LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH));
-    }
-    if (!api->dll.Valid()) {
-        DWORD err = GetLastError();
-        return err ? err : ERROR_MOD_NOT_FOUND;
-    }
-    api->getSize = reinterpret_cast<GetSizeFn>(GetProcAddress(api->dll.Get(), "GetFileVersionInfoSizeA"));
-    api->getInfo = reinterpret_cast<GetInfoFn>(GetProcAddress(api->dll.Get(), "GetFileVersionInfoA"));
-    api->query = reinterpret_cast<QueryFn>(GetProcAddress(api->dll.Get(), "VerQueryValueA"));
-    if (!api->getSize || !api->getInfo || !api->query) return ERROR_PROC_NOT_FOUND;
-    return 0;
 }
 
 int VersionFailure(FileVersionInfo* info, DWORD error, WORD stage)
@@ -112,7 +74,7 @@ BOOL utl_WriteComponents(DWORD protoComponents, DWORD funcComponents, const char
 int utl_ReadCustomOptions(const char* folder, CustomOptions* options)
 {
     char path[MAX_PATH];
-    if (!folder || !options || !utl_JoinPath(path, sizeof path, folder, kCustomIni) || !utl_FileExists(path))
+    if (!folder || !options || !utl_JoinPath(path, sizeof path, folder, CUSTOM_INI) || !utl_FileExists(path))
         return 0;
     options->CustomIcon = (int)GetPrivateProfileIntA("LogoOptions", "CustomIcon", 0, path);
     options->SilentInstall = (int)GetPrivateProfileIntA("OtherOptions", "SilentInstall", 0, path);
@@ -126,7 +88,7 @@ DWORD utl_SetCustomIniValue(const char* folder, const char* section, const char*
 {
     // A null section or key would make the profile write delete a whole section or key.
     char path[MAX_PATH];
-    if (!folder || !section || !key || !value || !utl_JoinPath(path, sizeof path, folder, kCustomIni) ||
+    if (!folder || !section || !key || !value || !utl_JoinPath(path, sizeof path, folder, CUSTOM_INI) ||
         !utl_FileExists(path))
         return CUS_ERR_NO_FILE;
 
@@ -174,7 +136,7 @@ int utl_QueryFileVersion(const char* path, FileVersionInfo* info)
     if (!info) return 0;
     if (!path) return VersionFailure(info, ERROR_INVALID_PARAMETER, FILEVER_STAGE_SIZE);
     VersionApi api;
-    if (DWORD err = LoadVersionApi(&api)) return VersionFailure(info, err, FILEVER_STAGE_SIZE);
+    if (DWORD err = utl_LoadVersionApi(&api)) return VersionFailure(info, err, FILEVER_STAGE_SIZE);
 
     DWORD handle = 0;
     DWORD size = api.getSize(path, &handle);
@@ -205,8 +167,8 @@ const char* utl_GetVersionCaption()
         char dir[MAX_PATH], ini[MAX_PATH], vrf[MAX_PATH];
         if (!getCurRunPath(dir, sizeof dir, 1)) return NULL;
         ini[0] = vrf[0] = '\0';
-        if (!utl_Append(ini, sizeof ini, dir) || !utl_Append(ini, sizeof ini, kCustomSetIni) ||
-            !utl_Append(vrf, sizeof vrf, dir) || !utl_Append(vrf, sizeof vrf, kCustomSetVrf))
+        if (!utl_Append(ini, sizeof ini, dir) || !utl_Append(ini, sizeof ini, CUSTOM_SET_INI) ||
+            !utl_Append(vrf, sizeof vrf, dir) || !utl_Append(vrf, sizeof vrf, CUSTOM_SET_VRF))
             return NULL;
         if (!IniFileVerify(ini, vrf)) return NULL;
         // Read through a buffer wider than the version, so that a longer value is refused

@@ -6,8 +6,9 @@
 // MakeSureDirectoryPathExists: imagehlp.dll, a known DLL that is always loaded from the system
 // folder (after windows.h, which it needs).
 #include <imagehlp.h>
+#include "base/files.h"
+#include "base/text.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 
@@ -24,17 +25,15 @@ struct MovedFile {
     const char* failure;
 };
 const MovedFile kMovedFiles[] = {
-    {"VemloCustom.ini", "CopyFile VemloCustom.ini return false!"},
-    {"VemloCustom.vrf", "CopyFile VemloCustom.vrf return false!"},
-    {"VemloUninstallInfo.ini", "CopyFile VemloUninstallInfo.ini return false!"},
-    {"VemloUninstallInfo.vrf", "CopyFile VemloUninstallInfo.vrf return false!"},
+    {CUSTOM_INI, "CopyFile VemloCustom.ini return false!"},
+    {CUSTOM_VRF, "CopyFile VemloCustom.vrf return false!"},
+    {UNINSTALL_INFO_INI, "CopyFile VemloUninstallInfo.ini return false!"},
+    {UNINSTALL_INFO_VRF, "CopyFile VemloUninstallInfo.vrf return false!"},
 };
 
 void Log(const char* module, const char* text)
 {
-    char line[512] = "utl_LoadCusIniFile:";
-    utl_Append(line, sizeof line, text);
-    utl_WriteLog(module, line, 0);
+    utl_LogLine(module, "utl_LoadCusIniFile:", "%s", text);
 }
 
 // Creates dir with all missing parents. Returns 0 on success, else the system error number.

@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <string.h>
 
+#include "base/text.h"
 #include "guard/guard.h"
 #include "log/log.h"
-#include "setup/setup.h"
 
 int g_nWrongPwdCount = 0;
+int g_bExit = 0;
+char g_szUninstallPass[128];
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "guard/guard.h"
 #include "log/log.h"
-#include "setup/setup.h"
 #include "testing/testutil.h"
 #include "testing/watcher.h"
 

@@ -52,6 +52,9 @@ int IsWBQUninstallPrompt(const char* module, char* password);
 // ---- Password dialog --------------------------------------------------------------------------
 
 extern int g_nWrongPwdCount;  // wrong passwords entered so far in this run; never reset
+extern int g_bExit;           // set by the dialog on the right password
+extern char g_szUninstallPass[128];  // the stored password the dialog compares with; the setup
+                                     // fills it through IsUninstallPrompt before it shows the dialog
 
 enum PwdText { kPwdTxtCaption, kPwdTxtPrompt, kPwdTxtOk, kPwdTxtCancel, kPwdTxtRetry, kPwdTxtFinalCaption, kPwdTxtFinalText };
 const char* PwdDialogText(PwdText which, bool chinese);

@@ -2,10 +2,11 @@
 // password? Settings files first (restored from the system folder's backups), then the registry.
 #include <string.h>
 
+#include "base/files.h"
+#include "base/text.h"
 #include "custom/custom.h"
 #include "guard/guard.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 
@@ -23,21 +24,9 @@ const char kNewUninstallKey[] =
 const char kOldUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5A3E7C21-9B4D-4F10-8C2E-1D6B9A0E4F37}";
 
-const char kCustomIni[] = "VemloCustom.ini";
-const char kCustomVrf[] = "VemloCustom.vrf";
-const char kUninstallIni[] = "VemloUninstallInfo.ini";
-const char kUninstallVrf[] = "VemloUninstallInfo.vrf";
-const char kWbqIni[] = "WBQUninstall.ini";
-const char kWbqVrf[] = "WBQUninstall.vrf";
-
 void Log(const char* module, const char* prefix, const char* text, const char* more = "")
 {
-    char line[640];
-    line[0] = '\0';
-    utl_Append(line, sizeof line, prefix);
-    utl_Append(line, sizeof line, text);
-    utl_Append(line, sizeof line, more);
-    utl_WriteLog(module, line, 0);
+    utl_LogLine(module, prefix, "%s%s", text, more);
 }
 
 // Lines noted during the file checks go out together as one line.
@@ -134,9 +123,9 @@ int IsUninstallPrompt(const char* module, char* password)
         } else {
             note.Add("verifying VemloCustom info FAILED with Err ");
             note.Add(" ,So copy bak files!");
-            if (!CopyBackup(system, reginfo, kCustomIni))
+            if (!CopyBackup(system, reginfo, CUSTOM_INI))
                 note.Add("CopyFile VemloCustom.ini return false!");
-            else if (!CopyBackup(system, reginfo, kCustomVrf))
+            else if (!CopyBackup(system, reginfo, CUSTOM_VRF))
                 note.Add("CopyFile VemloCustom.vrf return false!");
             else if (CusIniVerify(reginfo, 0))
                 source = 1;
@@ -151,9 +140,9 @@ int IsUninstallPrompt(const char* module, char* password)
             } else {
                 note.Add("verifying uninstall info FAILED with Err ");
                 note.Add(" ,So copy bak files!");
-                if (!CopyBackup(system, reginfo, kUninstallIni))
+                if (!CopyBackup(system, reginfo, UNINSTALL_INFO_INI))
                     note.Add("CopyFile VemloUninstallInfo.ini return false!");
-                else if (!CopyBackup(system, reginfo, kUninstallVrf))
+                else if (!CopyBackup(system, reginfo, UNINSTALL_INFO_VRF))
                     note.Add("CopyFile VemloUninstallInfo.vrf return false!");
                 else if (UninstallInfoVerify(reginfo))
                     source = 2;
@@ -165,9 +154,9 @@ int IsUninstallPrompt(const char* module, char* password)
     note.Flush(module);
 
     if (source == 1)
-        flag = ReadFromSettings(module, reginfo, kCustomIni, "Get UninstallPwd from VemloCustom.ini succ.", password);
+        flag = ReadFromSettings(module, reginfo, CUSTOM_INI, "Get UninstallPwd from VemloCustom.ini succ.", password);
     else if (source == 2)
-        flag = ReadFromSettings(module, reginfo, kUninstallIni, "Get UninstallPwd from VemloUninstallInfo.ini succ.",
+        flag = ReadFromSettings(module, reginfo, UNINSTALL_INFO_INI, "Get UninstallPwd from VemloUninstallInfo.ini succ.",
                                 password);
     else
         flag = ReadFromRegistry(module, password);
@@ -213,24 +202,24 @@ int IsWBQUninstallPrompt(const char* module, char* password)
 
     // Missing files are restored before anything is verified.
     char vrf[MAX_PATH], ini[MAX_PATH];
-    int haveVrf = utl_JoinPath(vrf, sizeof vrf, folder, kWbqVrf);
-    int haveIni = utl_JoinPath(ini, sizeof ini, folder, kWbqIni);
-    if ((!haveVrf || !utl_FileExists(vrf)) && !CopyBackup(system, folder, kWbqVrf)) {
+    int haveVrf = utl_JoinPath(vrf, sizeof vrf, folder, WBQ_UNINSTALL_VRF);
+    int haveIni = utl_JoinPath(ini, sizeof ini, folder, WBQ_UNINSTALL_INI);
+    if ((!haveVrf || !utl_FileExists(vrf)) && !CopyBackup(system, folder, WBQ_UNINSTALL_VRF)) {
         Log(module, kWbqPrefix, "WBQUninstall.vrf not exist, copyBak WBQUninstall.vrf return false!");
         return 0;
     }
-    if ((!haveIni || !utl_FileExists(ini)) && !CopyBackup(system, folder, kWbqIni)) {
+    if ((!haveIni || !utl_FileExists(ini)) && !CopyBackup(system, folder, WBQ_UNINSTALL_INI)) {
         Log(module, kWbqPrefix, "WBQUninstall.ini not exist, copyBak WBQUninstall.ini return false!");
         return 0;
     }
 
     if (!WBQUninstallVerify(folder)) {
         const char* head = "WBQ Uninstall Verify failed. copy bak";
-        if (!CopyBackup(system, folder, kWbqIni)) {
+        if (!CopyBackup(system, folder, WBQ_UNINSTALL_INI)) {
             Log(module, kWbqPrefix, head, "CopyFile WBQUninstall.ini return false!");
             return 0;
         }
-        if (!CopyBackup(system, folder, kWbqVrf)) {
+        if (!CopyBackup(system, folder, WBQ_UNINSTALL_VRF)) {
             Log(module, kWbqPrefix, head, "CopyFile WBQUninstall.vrf return false!");
             return 0;
         }

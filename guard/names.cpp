@@ -1,5 +1,5 @@
-// Text checks of the guard's library: forbidden characters of names, cutting a path at its last
-// backslash, and the colon-hexadecimal IPv6 form. No operating-system calls.
+// Text checks of the guard's library: forbidden characters of names and the colon-hexadecimal
+// IPv6 form. No operating-system calls.
 #include "guard/names.h"
 
 #include <stddef.h>
@@ -31,17 +31,6 @@ int utl_IsValidNameNoApostrophe(const char* text)
 {
     if (!text) return 0;
     return HasNone(text, "\\/:*?\"'<>|");
-}
-
-char* utl_CutAtLastBackslash(char* text, int keep)
-{
-    if (!text || !*text) return NULL;
-    char* last = NULL;
-    for (char* p = text; *p; ++p)
-        if (*p == '\\') last = p;
-    if (!last) return NULL;
-    last[keep ? 1 : 0] = '\0';
-    return text;
 }
 
 int utl_IsIpv6Text(const char* text)

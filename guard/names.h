@@ -1,14 +1,12 @@
-// Text checks beside the registry layer: file names, path cutting and IPv6 text. Pure code
-// (no operating-system calls), so it builds and tests anywhere.
+// Text checks beside the registry layer: file names and IPv6 text. Pure code (no
+// operating-system calls), so it builds and tests anywhere. Cutting a path at its last
+// backslash is base/'s (utl_CutAtLastBackslash, base/text.h): it depends on the code page.
 #pragma once
 
 // 1 when text holds none of  \ / : * ? " < > |  and TAB; else 0.
 int utl_IsValidFileName(const char* text);
 // 1 when text holds none of  \ / : * ? " ' < > |  (TAB is allowed); else 0.
 int utl_IsValidNameNoApostrophe(const char* text);
-// Cuts text at its last backslash, keeping the backslash when keep is non-zero. Returns text, or
-// NULL (text unchanged) when it is null, empty or has no backslash. The search is byte-wise.
-char* utl_CutAtLastBackslash(char* text, int keep);
 // 1 when text is an IPv6 address in colon-hexadecimal form (1..39 characters, 8 groups of 1..4
 // hex digits, or one "::" with at most 5 single colons); no zone index, brackets or dotted IPv4.
 int utl_IsIpv6Text(const char* text);

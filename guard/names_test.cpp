@@ -1,4 +1,4 @@
-// Text checks: forbidden characters of names, cutting at the last backslash, the IPv6 form.
+// Text checks: forbidden characters of names, the IPv6 form.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,26 +28,6 @@ TEST(Names, NoApostropheRefusesApostropheButAllowsTab)
         EXPECT_EQ(utl_IsValidNameNoApostrophe(name.c_str()), 0) << int(c);
     }
     EXPECT_EQ(utl_IsValidNameNoApostrophe(nullptr), 0);
-}
-
-TEST(Names, CutAtLastBackslashKeepsOrDropsTheSeparator)
-{
-    char keep[] = "C:\\a\\b.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(keep, 1), keep);
-    EXPECT_STREQ(keep, "C:\\a\\");
-    char drop[] = "C:\\a\\b.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(drop, 0), drop);
-    EXPECT_STREQ(drop, "C:\\a");
-    char trailing[] = "C:\\a\\";
-    EXPECT_EQ(utl_CutAtLastBackslash(trailing, 0), trailing);
-    EXPECT_STREQ(trailing, "C:\\a");
-
-    char none[] = "file.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(none, 1), nullptr);
-    EXPECT_STREQ(none, "file.txt");
-    char empty[] = "";
-    EXPECT_EQ(utl_CutAtLastBackslash(empty, 1), nullptr);
-    EXPECT_EQ(utl_CutAtLastBackslash(nullptr, 1), nullptr);
 }
 
 struct Ipv6Case {

@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "guard/guard.h"
 
+#include "base/handles.h"
 #include "core/settings_text.h"
-#include "log/handles.h"
 
 namespace {
 

@@ -1,25 +1,7 @@
-// Logging and diagnostics: the three log writers, the detail switch, hex dumps, runtime utilities,
-// and the small text rules (path joining, bounded formatting) that every subsystem shares.
+// Logging and diagnostics: the three log writers, the detail switch, hex dumps and runtime
+// utilities.
 #pragma once
 #include <windows.h>
-
-// ---- Bounded text helpers --------------------------------------------------------------------
-
-// Joins "dir\name" into out (size bytes). Returns 1 when the whole path and its NUL fit,
-// else 0 with out untouched. Every composed path of the library goes through here.
-int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name);
-
-// wsprintf-style formatting into out (size bytes, size > 0): always NUL-terminated, cut when
-// the text does not fit (wsprintf itself stops at 1024 characters). Returns the length written.
-int utl_Format(char* out, unsigned size, const char* fmt, ...);
-
-// Appends src to the NUL-terminated text in out (size bytes). Returns 1 when all of src fit,
-// else 0 with as much appended as fits (still NUL-terminated).
-int utl_Append(char* out, unsigned size, const char* src);
-
-// The last backslash of path, found walking characters of the system code page (a trail byte
-// 0x5C of a double-byte character is not a backslash); NULL when there is none.
-const char* utl_FindLastBackslash(const char* path);
 
 // ---- Log files -------------------------------------------------------------------------------
 
@@ -33,6 +15,9 @@ void WriteSetupLog(const char* message);
 void utl_WriteLog(const char* tag, const char* message, int isDetail);
 // A log whose file stem the caller names: c:\VemloLog\<name><date>.log.
 void utl_WriteNamedLog(const char* name, const char* message);
+// The library's "<function>: <what happened>" line: prefix, then fmt formatted as utl_Format
+// does, written as one ordinary line under tag and cut to 1023 characters. A null prefix is "".
+void utl_LogLine(const char* tag, const char* prefix, const char* fmt, ...);
 
 // None of the writers reports failure: a line that cannot be written is lost. Each line is
 // appended whole under a byte-range lock; the lock is waited for at most 500 ms, after which the
@@ -50,9 +35,6 @@ struct LogSession {
     LogSession(const LogSession&) = delete;
     LogSession& operator=(const LogSession&) = delete;
 };
-
-// 1 when the open file's final path (links resolved) is path, compared without letter case.
-int utl_IsHandleAtPath(HANDLE file, const char* path);
 
 // ---- Log switches and hex dumps --------------------------------------------------------------
 
@@ -89,3 +71,9 @@ HANDLE utl_BeginThread(void* security, unsigned stackSize, UtlThreadRoutine star
 // Waits without limit on handle. 1 when it was signalled or an abandoned mutex was acquired;
 // otherwise logs text + " mtx-waiting returned <n>." under tag and returns 0.
 int utl_WaitForHandle(HANDLE handle, const char* tag, const char* text);
+
+// ---- File size (module tag "UtlFile") --------------------------------------------------------
+
+// 1 with both halves of path's size set; 0 with the outputs untouched. A failed attribute query
+// of an existing file is a line under "UtlFile".
+int utl_GetFileSize(const char* path, DWORD* sizeHigh, DWORD* sizeLow);

@@ -1,9 +1,10 @@
 // The three log writers: one dated file per day and writer under c:\VemloLog, one line per call.
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
-#include "package/package.h"
 
 int g_bLogDetail = 0;
 
@@ -205,16 +206,6 @@ void utl_WriteLog(const char* tag, const char* message, int isDetail)
 }
 
 void utl_WriteNamedLog(const char* name, const char* message) { WriteLine(name, false, "[%x] ", message); }
-
-int utl_IsHandleAtPath(HANDLE file, const char* path)
-{
-    char final[MAX_PATH + 8];
-    DWORD n = GetFinalPathNameByHandleA(file, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof final) return 0;
-    const char* p = final;
-    if (strncmp(p, "\\\\?\\", 4) == 0) p += 4;
-    return lstrcmpiA(p, path) == 0 ? 1 : 0;
-}
 
 void utl_BeginLogSession()
 {

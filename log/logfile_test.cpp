@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "base/files.h"
 #include "log/log.h"
 #include "testing/testutil.h"
 
@@ -104,6 +105,20 @@ TEST_F(LogFiles, NamedLogHasPlainThreadText)
     auto lines = vt::SplitLines(vt::ReadAll(DayFile("IsCurUserAdmin")));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(22), "[" + Hex(GetCurrentThreadId()) + "] Cannot open process token");
+}
+
+TEST_F(LogFiles, PrefixedLineIsFormattedAndCutTo1023Characters)
+{
+    utl_LogLine("UtlLine", "f: ", "%s=%u", "n", 7u);
+    utl_LogLine("UtlLine", nullptr, "%s", "bare");
+    std::string rest(1500, 'r');
+    utl_LogLine("UtlLine", "f: ", "%s", rest.c_str());
+    auto lines = vt::SplitLines(vt::ReadAll(DayFile("stp_UtlLine")));
+    ASSERT_EQ(lines.size(), 3u);
+    std::string head = "[0x" + Hex(GetCurrentThreadId()) + "] ";
+    EXPECT_EQ(lines[0].substr(22), head + "f: n=7");
+    EXPECT_EQ(lines[1].substr(22), head + "bare");
+    EXPECT_EQ(lines[2].substr(22), head + "f: " + std::string(1020, 'r'));
 }
 
 TEST_F(LogFiles, LongMessageIsWrittenWholeAndOverlongNamesAreDropped)

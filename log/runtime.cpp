@@ -3,44 +3,19 @@
 #include <process.h>
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "log/log.h"
 
 namespace {
 
 const char kCommonTag[] = "UtlCommon";
 
-// Writes "<prefix><text><more>" as an ordinary line under tag (cut to 1 KB if it must be).
-void LogFailure(const char* tag, const char* prefix, const char* text, const char* more = "")
-{
-    char line[1024] = "";
-    utl_Append(line, sizeof line, prefix);
-    utl_Append(line, sizeof line, text ? text : "");
-    utl_Append(line, sizeof line, more ? more : "");
-    utl_WriteLog(tag, line, 0);
-}
-
 void RunPathFailure(const char* text, const char* more = "")
 {
-    LogFailure(kCommonTag, "getCurRunPath: ", text, more);
+    utl_LogLine(kCommonTag, "getCurRunPath: ", "%s%s", text, more);
 }
-
-// version.dll is not a KnownDLL: a static import would let a file of that name beside the
-// program be loaded in its place. So it is loaded at run time, from the system folder only.
-HMODULE LoadVersionLibrary()
-{
-    HMODULE module = LoadLibraryExA("version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-    // A system without the search flags (no KB2533623): the same file by its full path.
-    char dir[MAX_PATH], path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(dir, sizeof dir);
-    if (n == 0 || n >= sizeof dir || !utl_JoinPath(path, sizeof path, dir, "version.dll")) return NULL;
-    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-typedef DWORD(WINAPI* GetSizeFn)(LPCSTR, LPDWORD);
-typedef BOOL(WINAPI* GetInfoFn)(LPCSTR, DWORD, DWORD, LPVOID);
-typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
 }  // namespace
 
@@ -75,25 +50,21 @@ int getCurRunPath(char* buffer, DWORD size, int keepSeparator)
 int getVer(const char* tag, const char* fileName, DWORD* versionMS, DWORD* versionLS)
 {
     auto fail = [tag](const char* why) {
-        LogFailure(tag, "getVer:", why);
+        utl_LogLine(tag, "getVer:", "%s", why);
         return 0;
     };
-    ModuleHandle version(LoadVersionLibrary());
-    if (!version.Valid()) return fail("get-size failed.");
-    auto getSize = reinterpret_cast<GetSizeFn>(GetProcAddress(version.Get(), "GetFileVersionInfoSizeA"));
-    auto getInfo = reinterpret_cast<GetInfoFn>(GetProcAddress(version.Get(), "GetFileVersionInfoA"));
-    auto query = reinterpret_cast<QueryFn>(GetProcAddress(version.Get(), "VerQueryValueA"));
+    VersionApi api;
     DWORD handle = 0, size = 0;
-    if (!getSize || !getInfo || !query || !fileName || !versionMS || !versionLS ||
-        (size = getSize(fileName, &handle)) == 0)
+    if (utl_LoadVersionApi(&api) != 0 || !fileName || !versionMS || !versionLS ||
+        (size = api.getSize(fileName, &handle)) == 0)
         return fail("get-size failed.");
 
     HeapBlock info(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (!info.Valid()) return fail("new-mem failed.");
-    if (!getInfo(fileName, 0, size, info.Get())) return fail("get version info failed.");
+    if (!api.getInfo(fileName, 0, size, info.Get())) return fail("get version info failed.");
     VS_FIXEDFILEINFO* fixed = NULL;
     UINT fixedLen = 0;
-    if (!query(info.Get(), "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedLen) || !fixed ||
+    if (!api.query(info.Get(), "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedLen) || !fixed ||
         fixedLen < sizeof(VS_FIXEDFILEINFO))
         return fail("qury-ver failed.");
     *versionMS = fixed->dwFileVersionMS;
@@ -116,7 +87,7 @@ HANDLE utl_BeginThread(void* security, unsigned stackSize, UtlThreadRoutine star
         int err = start ? errno : EINVAL;
         utl_Format(more, sizeof more, " failed.%s", strerror(err));
     }
-    LogFailure(tag, "", text, more);
+    utl_LogLine(tag, "", "%s%s", text ? text : "", more);
     return reinterpret_cast<HANDLE>(thread);
 }
 
@@ -126,6 +97,6 @@ int utl_WaitForHandle(HANDLE handle, const char* tag, const char* text)
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return 1;
     char more[48];
     utl_Format(more, sizeof more, " mtx-waiting returned %u.", result);
-    LogFailure(tag, "", text, more);
+    utl_LogLine(tag, "", "%s%s", text ? text : "", more);
     return 0;
 }

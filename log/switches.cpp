@@ -1,10 +1,11 @@
 // Hex dumps for the detail log, and the switches of VemloMngCenter.ini beside the executable.
 #include <string.h>
 
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "core/hex_dump.h"
-#include "log/handles.h"
 #include "log/log.h"
-#include "package/package.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 
 namespace {
@@ -15,19 +17,12 @@ const char kPrefix[] = "utl_FileUnpack: ";
 // One trace line: the prefix and the formatted text (nothing when tracing is off).
 void Trace(int on, const char* fmt, DWORD a = 0, DWORD b = 0, DWORD c = 0)
 {
-    if (!on) return;
-    char line[1024];
-    int n = utl_Format(line, sizeof line, "%s", kPrefix);
-    utl_Format(line + n, sizeof line - n, fmt, a, b, c);
-    utl_WriteLog(kModule, line, 0);
+    if (on) utl_LogLine(kModule, kPrefix, fmt, a, b, c);
 }
 
 void TraceText(int on, const char* label, const char* text)
 {
-    if (!on) return;
-    char line[1024];
-    utl_Format(line, sizeof line, "%s%s%s", kPrefix, label, text);
-    utl_WriteLog(kModule, line, 0);
+    if (on) utl_LogLine(kModule, kPrefix, "%s%s", label, text);
 }
 
 DWORD Fail(DWORD* error, DWORD code)

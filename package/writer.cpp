@@ -3,7 +3,9 @@
 
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "package/package.h"
 
@@ -38,17 +40,12 @@ const char kPrefix[] = "utl_FilePack: ";
 
 void Trace(const char* fmt, const char* s, DWORD a = 0, DWORD b = 0)
 {
-    char line[1024];
-    int n = utl_Format(line, sizeof line, "%s", kPrefix);
-    utl_Format(line + n, sizeof line - n, fmt, s, a, b);
-    utl_WriteLog(kModule, line, 0);
+    utl_LogLine(kModule, kPrefix, fmt, s, a, b);
 }
 
 void TraceCode(const char* text, DWORD code)
 {
-    char line[256];
-    utl_Format(line, sizeof line, "%s%s%d", kPrefix, text, code);
-    utl_WriteLog(kModule, line, 0);
+    utl_LogLine(kModule, kPrefix, "%s%d", text, code);
 }
 
 int WriteLength(HANDLE file, DWORD value)

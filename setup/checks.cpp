@@ -1,7 +1,8 @@
 // Pre-flight checks of the stub: free space on C: and administrator rights.
 #include <windows.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "setup/setup.h"
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "setup/setup.h"
 
 namespace {

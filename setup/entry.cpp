@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "base/text.h"
 #include "guard/guard.h"
 #include "log/log.h"
 #include "setup/setup.h"

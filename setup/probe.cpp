@@ -3,7 +3,8 @@
 #include <tlhelp32.h>
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "setup/setup.h"
 
@@ -11,9 +12,7 @@ namespace {
 
 void LogProbeFailure(const char* tag, const char* what, DWORD err)
 {
-    char line[160];
-    utl_Format(line, sizeof line, "chkProcExist: %s%d", what, (int)err);
-    utl_WriteLog(tag, line, 0);
+    utl_LogLine(tag, "chkProcExist: ", "%s%d", what, (int)err);
 }
 
 const char* BareName(const char* path)

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "log/log.h"
 #include "setup/setup.h"
 #include "testing/testutil.h"

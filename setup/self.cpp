@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/handles.h"
 #include "setup/setup.h"
 
 namespace {

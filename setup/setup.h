@@ -6,8 +6,6 @@
 // ---- Program-wide values ----------------------------------------------------------------------
 
 extern HANDLE g_hInstanceEvent;    // the single-instance event, NULL when none
-extern int g_bExit;                // set by the password dialog on the right password
-extern char g_szUninstallPass[128];  // the stored password text, filled by IsUninstallPrompt
 extern char g_szWorkDir[MAX_PATH];   // the work directory of the unpack-and-run sequence
 // This executable's file, opened by WinMain before anything else and held (shared for reading
 // only) until the run ends; the package is read through it. INVALID_HANDLE_VALUE when none.
@@ -55,7 +53,6 @@ bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);
 
 // The messages of the stub, in the language of the system.
 enum SetupMessage { kMsgPreviousInstance, kMsgNoAdmin, kMsgTooLittleSpace, kMsgUpdaterBusy };
-bool IsChineseSystem();
 const char* SetupCaption(bool chinese);
 const char* SetupMessageText(SetupMessage which, bool chinese);
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "guard/guard.h"
 #include "package/format_testutil.h"
 #include "package/package.h"

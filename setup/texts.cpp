@@ -6,8 +6,6 @@
 
 namespace {
 
-const LANGID kChinesePrc = 2052;
-
 const char kPreviousInstanceEn[] = "A previous instance is still running. \nPlease try it later.";
 
 const char* const kEnglish[] = {
@@ -25,8 +23,6 @@ const char* const kChinese[] = {
 };
 
 }  // namespace
-
-bool IsChineseSystem() { return LOWORD(GetSystemDefaultLangID()) == kChinesePrc; }
 
 const char* SetupCaption(bool chinese) { return chinese ? "安装Vemlo智能客户端" : "Vemlo Setup"; }
 

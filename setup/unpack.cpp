@@ -4,7 +4,9 @@
 #include <shellapi.h>
 #include <string.h>
 
-#include "log/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "package/package.h"
 #include "setup/setup.h"

@@ -5,9 +5,9 @@
 #include <sddl.h>
 #include <string.h>
 
-#include "log/handles.h"
-#include "log/log.h"
-#include "package/package.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "setup/setup.h"
 
 namespace {

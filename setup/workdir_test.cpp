@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "package/package.h"
+#include "base/files.h"
 #include "setup/setup.h"
 #include "testing/testutil.h"
 

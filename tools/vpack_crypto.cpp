@@ -63,8 +63,7 @@ bool NamedPair(const char* ini, const char* pair, bool* named)
             if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
         return *a == *b;
     };
-    *named = same(base, "VemloCustom.ini") || same(base, "VemloUninstallInfo.ini") ||
-             same(base, "WBQUninstall.ini");
+    *named = same(base, CUSTOM_INI) || same(base, UNINSTALL_INFO_INI) || same(base, WBQ_UNINSTALL_INI);
     return true;
 }
 

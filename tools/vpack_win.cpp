@@ -2,6 +2,7 @@
 // and checks packages exactly as the setup reads them, with the library's traces.
 #include <windows.h>
 
+#include "base/files.h"
 #include "custom/custom.h"
 #include "guard/guard.h"
 #include "package/package.h"

@@ -1,15 +1,14 @@
 // File-system helpers shared by every subsystem: existence tests, deletions, the work directory,
-// file size and the two ways files are opened.
-#include "package/package.h"
+// the two ways files are opened and where a handle lies.
+#include "base/files.h"
 
 #include <string.h>
 
-#include "log/handles.h"
-#include "log/log.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 namespace {
 
-const char kModule[] = "UtlFile";
 const char kWorkBase[] = "C:\\tmp";
 // Opens the entry a name gives, not what a link there points to: the handle holds the link.
 const DWORD kNoFollow = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
@@ -36,14 +35,10 @@ int AnyMatch(const char* path, bool wantDir)
 // as a difference from path's full path.
 bool HeldAt(HANDLE h, const char* path)
 {
-    char want[MAX_PATH], held[MAX_PATH + 4];
+    char want[MAX_PATH];
     DWORD n = GetFullPathNameA(path, sizeof want, want, NULL);
     if (n == 0 || n >= sizeof want) return false;
-    n = GetFinalPathNameByHandleA(h, held, sizeof held, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof held) return false;
-    // A local path comes back as \\?\C:\...; other forms never equal a composed path.
-    const char* tail = strncmp(held, "\\\\?\\", 4) == 0 ? held + 4 : held;
-    return lstrcmpiA(tail, want) == 0;
+    return utl_IsHandleAtPath(h, want) != 0;
 }
 
 // Marks what h holds (a file, an empty folder, or a link itself) to be deleted when h closes.
@@ -208,22 +203,6 @@ int utl_CreateWorkDir(char* out, unsigned size, const char* prefix, int useTickC
     return 1;
 }
 
-int utl_GetFileSize(const char* path, DWORD* sizeHigh, DWORD* sizeLow)
-{
-    if (!sizeHigh || !sizeLow || !utl_FileExists(path)) return 0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-        DWORD err = GetLastError();
-        char line[128];
-        utl_Format(line, sizeof line, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", err);
-        utl_WriteLog(kModule, line, 0);
-        return 0;
-    }
-    *sizeHigh = data.nFileSizeHigh;
-    *sizeLow = data.nFileSizeLow;
-    return 1;
-}
-
 HANDLE utl_OpenFileForRead(const char* path)
 {
     if (!path) return INVALID_HANDLE_VALUE;
@@ -247,4 +226,15 @@ DWORD utl_ClearReadOnly(const char* path)
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return 0;
     if (!SetFileAttributesA(path, attrs & ~(DWORD)FILE_ATTRIBUTE_READONLY)) return 1015;
     return 0;
+}
+
+int utl_IsHandleAtPath(HANDLE file, const char* path)
+{
+    char final[MAX_PATH + 8];
+    DWORD n = GetFinalPathNameByHandleA(file, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof final) return 0;
+    // A local path comes back as \\?\C:\...; other forms never equal a composed path.
+    const char* p = final;
+    if (strncmp(p, "\\\\?\\", 4) == 0) p += 4;
+    return lstrcmpiA(p, path) == 0 ? 1 : 0;
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "log/log.h"
+#include "base/text.h"
 
 TEST(Text, JoinPathFitsExactlyOrRefusesUntouched)
 {
@@ -48,4 +48,31 @@ TEST(Text, LastBackslashSkipsTrailBytesOfDoubleByteCharacters)
     // 0x81 0x5C is one GBK character whose second byte is the code of a backslash.
     const char gbk[] = "C:\\dir\\\x81\x5C.exe";
     EXPECT_EQ(utl_FindLastBackslash(gbk), gbk + 6);
+}
+
+TEST(Text, CutAtLastBackslashKeepsOrDropsTheSeparator)
+{
+    char keep[] = "C:\\a\\b.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(keep, 1), keep);
+    EXPECT_STREQ(keep, "C:\\a\\");
+    char drop[] = "C:\\a\\b.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(drop, 0), drop);
+    EXPECT_STREQ(drop, "C:\\a");
+    char trailing[] = "C:\\a\\";
+    EXPECT_EQ(utl_CutAtLastBackslash(trailing, 0), trailing);
+    EXPECT_STREQ(trailing, "C:\\a");
+
+    char none[] = "file.txt";
+    EXPECT_EQ(utl_CutAtLastBackslash(none, 1), nullptr);
+    EXPECT_STREQ(none, "file.txt");
+    char empty[] = "";
+    EXPECT_EQ(utl_CutAtLastBackslash(empty, 1), nullptr);
+    EXPECT_EQ(utl_CutAtLastBackslash(nullptr, 1), nullptr);
+
+    // Under code page 936 (the zh. run) the trail byte 0x5C of a GBK character is no separator.
+    if (GetACP() == 936) {
+        char gbk[] = "C:\\dir\\\x81\x5C.exe";
+        EXPECT_EQ(utl_CutAtLastBackslash(gbk, 0), gbk);
+        EXPECT_STREQ(gbk, "C:\\dir");
+    }
 }

@@ -1,8 +1,15 @@
-// Bounded text helpers: path joining and formatting that never write past their buffer.
-#include "log/log.h"
+// Bounded text helpers: path joining and formatting that never write past their buffer, the
+// last backslash of a path in the system code page, and the language of the texts.
+#include "base/text.h"
 
 #include <stdarg.h>
 #include <string.h>
+
+namespace {
+
+const LANGID kChinesePrc = 2052;
+
+}  // namespace
 
 int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name)
 {
@@ -17,14 +24,20 @@ int utl_JoinPath(char* out, unsigned size, const char* dir, const char* name)
 
 int utl_Format(char* out, unsigned size, const char* fmt, ...)
 {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = utl_FormatV(out, size, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int utl_FormatV(char* out, unsigned size, const char* fmt, va_list args)
+{
     if (!out || size == 0) return 0;
     // wvsprintfA writes at most 1024 characters plus the NUL; format into a buffer of that
     // size and copy what fits, so a short caller buffer is never overrun.
     char tmp[1025];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = wvsprintfA(tmp, fmt, ap);
-    va_end(ap);
+    int n = wvsprintfA(tmp, fmt, args);
     if (n < 0) n = 0;
     if (n > 1024) n = 1024;
     if ((unsigned)n >= size) n = (int)size - 1;
@@ -53,3 +66,14 @@ const char* utl_FindLastBackslash(const char* path)
         if (*p == '\\') last = p;
     return last;
 }
+
+char* utl_CutAtLastBackslash(char* text, int keep)
+{
+    if (!text || !*text) return NULL;
+    char* last = const_cast<char*>(utl_FindLastBackslash(text));
+    if (!last) return NULL;
+    last[keep ? 1 : 0] = '\0';
+    return text;
+}
+
+bool IsChineseSystem() { return LOWORD(GetSystemDefaultLangID()) == kChinesePrc; }
