@@ -36,7 +36,7 @@ int utl_RegWriteString(HKEY root, const char* subkey, const char* name, const ch
 int utl_RegDeleteValue(HKEY root, const char* subkey, const char* name);
 
 // Text checks (pure code).
-#include "guard/names.h"
+#include "core/names.h"
 
 // ---- Uninstall-password lookup ----------------------------------------------------------------
 

@@ -1,8 +1,7 @@
-// Text checks of the guard's library: forbidden characters of names and the colon-hexadecimal
-// IPv6 form. No operating-system calls.
-#include "guard/names.h"
+// Text checks of the library: forbidden characters of names and the colon-hexadecimal IPv6 form.
+#include "core/names.h"
 
-#include <stddef.h>
+#include <cstddef>
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Text checks beside the registry layer: file names and IPv6 text. Pure code (no
-// operating-system calls), so it builds and tests anywhere. Cutting a path at its last
-// backslash is base/'s (utl_CutAtLastBackslash, base/text.h): it depends on the code page.
+// Text checks of the library: file names and IPv6 text, as settings and registry values hand
+// them over. Cutting a path at its last backslash is base/'s (utl_CutAtLastBackslash,
+// base/text.h): it depends on the code page.
 #pragma once
 
 // 1 when text holds none of  \ / : * ? " < > |  and TAB; else 0.

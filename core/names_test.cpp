@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "guard/names.h"
+#include "core/names.h"
 
 namespace {
 
