@@ -48,11 +48,10 @@ void TraceCode(const char* text, DWORD code)
     utl_LogLine(kModule, kPrefix, "%s%d", text, code);
 }
 
-int WriteLength(HANDLE file, DWORD value)
+int WriteAll(HANDLE file, const BYTE* bytes, DWORD len)
 {
-    BYTE raw[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
     DWORD written = 0;
-    return WriteFile(file, raw, sizeof raw, &written, NULL) && written == sizeof raw;
+    return WriteFile(file, bytes, len, &written, NULL) && written == len;
 }
 
 // The open package of one call: on failure it is cut back to the length it had when opened.
@@ -174,18 +173,19 @@ int utl_FilePack(const char* pszSrcPath, const char* pszSrcFile, const char* psz
         if (!MixAndWrite(pkg.file.Get(), buffer, kPackageMagicLen)) return (*error = 157), 0;
     }
     const DWORD nameLen = (DWORD)strlen(pszSrcFile);  // < 260 after the length check
+    // N, D and the mixed name as the core lays them out, written field by field for the trace.
+    core_EncodeRecordHead(buffer, pszSrcFile, nameLen, dataLen);
     Trace("%s dwLenSrcFile = %d sizeof(DWORD) = %d", srcAbsFile, nameLen, (DWORD)sizeof(DWORD));
-    if (!WriteLength(pkg.file.Get(), nameLen)) {
+    if (!WriteAll(pkg.file.Get(), buffer, 4)) {
         TraceCode("WriteFile 1 failed with err ", GetLastError());
         return (*error = 157), 0;
     }
     Trace("%s dwSizeLow = %d sizeof(DWORD) = %d", srcAbsFile, dataLen, (DWORD)sizeof(DWORD));
-    if (!WriteLength(pkg.file.Get(), dataLen)) {
+    if (!WriteAll(pkg.file.Get(), buffer + 4, 4)) {
         TraceCode("WriteFile 2 failed with err ", GetLastError());
         return (*error = 157), 0;
     }
-    memcpy(buffer, pszSrcFile, nameLen);
-    if (!MixAndWrite(pkg.file.Get(), buffer, nameLen)) {
+    if (!WriteAll(pkg.file.Get(), buffer + 8, nameLen)) {
         TraceCode("MixAndWrite 1 failed with err ", GetLastError());
         return (*error = 157), 0;
     }

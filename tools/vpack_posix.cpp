@@ -85,29 +85,29 @@ struct FdSource {
     }
 };
 
-// Walks the package in fd from offset with visitor: 0 or the error number.
-unsigned long Walk(int fd, unsigned long offset, const CoreVisitor* visitor)
+// Walks the package in fd from offset with visitor: 0 or the error number. Content that is
+// looked at goes through in 256 KiB pieces.
+unsigned long Walk(int fd, unsigned long offset, CoreVisitor visitor)
 {
     struct stat st;
     int sized = ::fstat(fd, &st) == 0 ? 1 : 0;
     uint32_t packageLen = 0, err = 0;
-    if (!core_PackageLength(visitor, sized, sized ? (uint64_t)st.st_size : 0, (uint32_t)offset, &packageLen, &err))
+    if (!core_PackageLength(&visitor, sized, sized ? (uint64_t)st.st_size : 0, (uint32_t)offset, &packageLen, &err))
         return err;
+    std::vector<uint8_t> piece;
+    if (visitor.piece || visitor.digest) {
+        piece.resize(256 * 1024);
+        visitor.pieceBuffer = piece.data();
+        visitor.pieceSize = (uint32_t)piece.size();
+    }
     FdSource source(fd);
-    return core_WalkPackage(&source.src, (uint32_t)offset, packageLen, visitor, &err) ? 0 : err;
+    return core_WalkPackage(&source.src, (uint32_t)offset, packageLen, &visitor, &err) ? 0 : err;
 }
 
 uint32_t SeeEnd(void* ctx, const CoreRecord* record)
 {
     if (record->isEnd) *static_cast<int*>(ctx) = 1;
     return 0;
-}
-
-// The name part of a path after its last /.
-std::string BaseName(const std::string& path)
-{
-    size_t cut = path.rfind('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 // A package being written: cut back to its old length unless kept.
@@ -135,8 +135,9 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
 
 unsigned long VpackPackFile(const std::string& package, const std::string& file, bool add)
 {
-    const std::string name = BaseName(file);
     if (package.empty() || file.empty()) return 150;
+    std::string dir, name;
+    VpackSplitPath(file, &dir, &name);
     if (file.size() >= kPackagePathLimit || package.size() >= kPackagePathLimit) return 151;
     struct stat src, pkg;
     if (!IsFile(file, &src)) return 152;
@@ -161,7 +162,7 @@ unsigned long VpackPackFile(const std::string& package, const std::string& file,
         CoreVisitor v = {};
         v.begin = SeeEnd;
         v.ctx = &closed;
-        Walk(out.file.fd, 0, &v);
+        Walk(out.file.fd, 0, v);
         if (closed) return kErrPackageClosed;
     }
     out.start = ::lseek(out.file.fd, 0, SEEK_END);
@@ -177,15 +178,13 @@ unsigned long VpackPackFile(const std::string& package, const std::string& file,
     uint8_t head[8 + kPackagePathLimit];
     core_EncodeRecordHead(head, name.data(), (uint32_t)name.size(), dataLen);
     if (!WriteAll(out.file.fd, head, 8 + name.size())) return 157;
-    uint32_t copied = 0;
-    while (copied < dataLen) {
+    for (uint32_t copied = 0; copied < dataLen;) {
         uint32_t want = dataLen - copied < sizeof buffer ? dataLen - copied : (uint32_t)sizeof buffer;
-        ssize_t got = ::read(in.fd, buffer, want);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return 166;  // the source ended before the size it had when measured
-        core_MixBytes(buffer, (uint32_t)got);
-        if (!WriteAll(out.file.fd, buffer, (size_t)got)) return 157;
-        copied += (uint32_t)got;
+        // A source that ends before the size it had when measured makes no record.
+        if (ReadSome(in.fd, buffer, want) != (ssize_t)want) return 166;
+        core_MixBytes(buffer, want);
+        if (!WriteAll(out.file.fd, buffer, want)) return 157;
+        copied += want;
     }
     // A source that has grown since it was measured is not what was measured either.
     if (ReadSome(in.fd, buffer, 1) != 0) return 166;
@@ -209,7 +208,7 @@ unsigned long VpackClosePackage(const std::string& package)
     v.begin = SeeEnd;
     v.ctx = &closed;
     v.digest = &check;
-    if (unsigned long err = Walk(out.file.fd, 0, &v)) return err;
+    if (unsigned long err = Walk(out.file.fd, 0, v)) return err;
     if (closed) return kErrPackageClosed;
     out.start = ::lseek(out.file.fd, 0, SEEK_END);
     if (out.start < 0) return 157;
@@ -248,12 +247,14 @@ uint32_t UnpackBegin(void* ctx, const CoreRecord* record)
     if (path.size() >= kPackagePathLimit) return 165;
     u->made.push_back(path);
     // Never through a link planted at the name: the file itself is opened or made.
-    u->file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    u->file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (record->isEnd) {
-        u->file.Close();
+        u->file.Close();  // left as it was, like the library's unpacker leaves it
         return 0;
     }
-    return u->file.fd < 0 ? 165 : 0;
+    // An existing file is cut to nothing first, so the result equals the packed bytes.
+    if (u->file.fd < 0) return 165;
+    return ::ftruncate(u->file.fd, 0) == 0 ? 0 : 157;
 }
 
 uint32_t UnpackPiece(void* ctx, const uint8_t* data, uint32_t len)
@@ -280,17 +281,14 @@ unsigned long VpackUnpack(const std::string& path, const std::string& dir, unsig
     Unpacking u;
     u.dir = dir;
     PackDigestCheck check;
-    std::vector<uint8_t> piece(256 * 1024);
     CoreVisitor v = {};
     v.begin = UnpackBegin;
     v.piece = UnpackPiece;
     v.finish = UnpackFinish;
     v.ctx = &u;
     v.dstLen = (uint32_t)dir.size();
-    v.pieceBuffer = piece.data();
-    v.pieceSize = (uint32_t)piece.size();
     v.digest = &check;
-    unsigned long err = Walk(src.fd, offset, &v);
+    unsigned long err = Walk(src.fd, offset, v);
     u.file.Close();
     if (err == kErrDigestMismatch)
         for (const std::string& made : u.made) ::unlink(made.c_str());
@@ -305,7 +303,6 @@ unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, P
     if (!IsFile(path, &st)) return 152;
     Fd src(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (src.fd < 0) return 156;
-    std::vector<uint8_t> piece(256 * 1024);
     CoreVisitor v = {};
     v.begin = [](void* ctx, const CoreRecord* record) -> uint32_t {
         auto* out = static_cast<std::vector<VpackListed>*>(ctx);
@@ -313,10 +310,8 @@ unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, P
         return 0;
     };
     v.ctx = records;
-    v.pieceBuffer = piece.data();
-    v.pieceSize = (uint32_t)piece.size();
     v.digest = check;
-    return Walk(src.fd, offset, &v);
+    return Walk(src.fd, offset, v);
 }
 
 bool VpackDirExists(const std::string& path)
@@ -384,10 +379,10 @@ int VpackDecryptPwd(const std::string& text, std::string* password)
 
 unsigned long VpackMakeVrf(const std::string& ini, const std::string& vrf, bool namedPair)
 {
+    struct stat st;
+    if (!IsFile(ini, &st)) return VRF_ERR_SIZE;
     std::vector<uint8_t> settings;
     int got = ReadFile(ini, namedPair ? kVrfNamedLimit : kVrfGeneralLimit, &settings);
-    struct stat st;
-    if (got == 0 && !IsFile(ini, &st)) return VRF_ERR_SIZE;
     if (got < 0) return VRF_ERR_TOO_LARGE;
     if (got == 0) return VRF_ERR_OPEN;
     // The salt as the client makes it: the C library's generator seeded with the time, each
