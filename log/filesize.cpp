@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/files.h"
-#include "base/text.h"
 #include "log/log.h"
 
 int utl_GetFileSize(const char* path, DWORD* sizeHigh, DWORD* sizeLow)
@@ -11,10 +10,7 @@ int utl_GetFileSize(const char* path, DWORD* sizeHigh, DWORD* sizeLow)
     if (!sizeHigh || !sizeLow || !utl_FileExists(path)) return 0;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-        DWORD err = GetLastError();
-        char line[128];
-        utl_Format(line, sizeof line, "utl_GetFileSize: GetFileAttributesEx failed with err.%u.", err);
-        utl_WriteLog("UtlFile", line, 0);
+        utl_LogLine("UtlFile", "utl_GetFileSize: ", "GetFileAttributesEx failed with err.%u.", GetLastError());
         return 0;
     }
     *sizeHigh = data.nFileSizeHigh;
