@@ -107,6 +107,9 @@ void Watcher::Run()
             if (std::find(handled_.begin(), handled_.end(), w) != handled_.end()) continue;
             Sleep(100);  // let the window finish setting its texts
             SeenWindow seen{WindowText(w), WindowText(GetDlgItem(w, 0xFFFF))};
+            // A window that went away meanwhile (a dialog ended after the box over it was
+            // answered) is nobody's to answer: its texts may have read back empty.
+            if (!IsWindow(w) || !IsWindowVisible(w)) continue;
             if (!handler_ && !shotName_.empty()) Screenshot(w, shotName_);
             bool done = handler_ ? handler_(w) : (PressOk(w), true);
             if (done) {
