@@ -52,21 +52,25 @@ TEST(Text, LastBackslashSkipsTrailBytesOfDoubleByteCharacters)
 
 TEST(Text, CutAtLastBackslashKeepsOrDropsTheSeparator)
 {
-    char keep[] = "C:\\a\\b.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(keep, 1), keep);
-    EXPECT_STREQ(keep, "C:\\a\\");
-    char drop[] = "C:\\a\\b.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(drop, 0), drop);
-    EXPECT_STREQ(drop, "C:\\a");
-    char trailing[] = "C:\\a\\";
-    EXPECT_EQ(utl_CutAtLastBackslash(trailing, 0), trailing);
-    EXPECT_STREQ(trailing, "C:\\a");
-
-    char none[] = "file.txt";
-    EXPECT_EQ(utl_CutAtLastBackslash(none, 1), nullptr);
-    EXPECT_STREQ(none, "file.txt");
-    char empty[] = "";
-    EXPECT_EQ(utl_CutAtLastBackslash(empty, 1), nullptr);
+    struct Row {
+        const char* path;
+        int keep;
+        bool cut;  // false: no backslash, the text stays as it was
+        const char* after;
+    };
+    const Row rows[] = {
+        {"C:\\a\\b.txt", 1, true, "C:\\a\\"},
+        {"C:\\a\\b.txt", 0, true, "C:\\a"},
+        {"C:\\a\\", 0, true, "C:\\a"},
+        {"file.txt", 1, false, "file.txt"},
+        {"", 1, false, ""},
+    };
+    for (const Row& row : rows) {
+        char buf[32];
+        lstrcpyA(buf, row.path);
+        EXPECT_EQ(utl_CutAtLastBackslash(buf, row.keep), row.cut ? buf : nullptr) << row.path;
+        EXPECT_STREQ(buf, row.after) << row.path;
+    }
     EXPECT_EQ(utl_CutAtLastBackslash(nullptr, 1), nullptr);
 
     // Under code page 936 (the zh. run) the trail byte 0x5C of a GBK character is no separator.
