@@ -46,7 +46,8 @@ private:
 
 // Free bytes of root ("C:") available to the caller, or -1 when they cannot be determined.
 LONGLONG GetFreeDiskSpace(const char* root);
-// 1 when the process token holds the built-in Administrators group.
+// 1 when the token this thread acts with (its impersonation token, else the process's) has the
+// built-in Administrators group enabled; a group kept for deny only (a filtered token) is not.
 int IsCurUserAdmin();
 // The free-space rule: at least 50 MB, or unknown (-1). megabytesOut gets the logged figure.
 bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);

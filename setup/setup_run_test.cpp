@@ -342,10 +342,11 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
     } rows[] = {
         {{"/S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
          "Setup stopped: the uninstall password is needed but cannot be asked."},
-        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+        // The instance event lives in the global namespace, seen from every session.
+        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1618,
          "Setup stopped: another setup is running."},
         // Something else holds the event's name: the setup cannot guard itself, and says so.
-        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "evnt_Vemlo_stpDamon"); }, 1603,
+        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1603,
          "Setup stopped: the instance event could not be made."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };
