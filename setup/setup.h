@@ -103,8 +103,10 @@ const char* SetupMessageText(SetupMessage which, bool chinese);
 // SYSTEM and Administrators full control, Users read and execute, nothing inherited. Decided on
 // the folder held open, never on its name: a folder that is exactly that is emptied and reused;
 // anything else (another owner, a DACL that is not protected, a link) is deleted whole, a link
-// itself and never what it points to, and the folder is made anew. A folder above that is a
-// link, a plain file in the way, or anything in the folder that cannot be deleted fails it.
+// itself and never what it points to, and the folder is made anew; one made anew must then be
+// exactly that as well. A folder above that is a link or belongs to neither Administrators nor
+// SYSTEM, a plain file in the way, or anything in the folder that cannot be deleted fails it.
+// (Where the system keeps no owners, as under Wine, folders of this process's user pass.)
 // Returns the folder held open without delete sharing (it cannot be renamed, replaced or
 // deleted until the caller closes the handle), or INVALID_HANDLE_VALUE.
 HANDLE SecureWorkDir(const char* path);
