@@ -355,6 +355,39 @@ TEST_F(SetupRun, WaitsOnlyForWhatItStarted)
     EXPECT_EQ(vt::ReadAll(victim), "@echo victim\r\n");
 }
 
+// Started with a filtered token (the Administrators group kept for deny only), as an
+// administrator's unelevated programs run: not an administrator, 740, nothing unpacked.
+TEST_F(SetupRun, FilteredTokenIsNoAdministrator)
+{
+    std::string setup = MakeSetup(kPayload);
+    HANDLE own = NULL, filtered = NULL;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size));
+    if (!CreateRestrictedToken(own, 0, 1, &denyOnly, 0, NULL, 0, NULL, &filtered)) {
+        CloseHandle(own);
+        GTEST_SKIP() << "no restricted tokens here";
+    }
+    std::string commandLine = "\"" + setup + "\" /S";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessAsUserA(filtered, setup.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
+                                        &si, &pi);
+    CloseHandle(filtered);
+    CloseHandle(own);
+    ASSERT_TRUE(started) << GetLastError();
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(vt::WaitExit(pi.hProcess, 60000), 740);
+    CloseHandle(pi.hProcess);
+    auto log = SetupLog();
+    EXPECT_TRUE(Has(log, "Setup stopped: not an administrator.")) << Last(log);
+    ExpectEnd(log, 740);
+    EXPECT_FALSE(vt::Exists(kWork));
+}
+
 TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
     EXPECT_EQ(Run(Assemble("")), 352);  // exactly 307200 bytes: nothing appended
