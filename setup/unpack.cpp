@@ -150,10 +150,10 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         if (started == kNotStarted) LogStartFailure(kCompanion, kErrCompanionStart, reason);
         // The companion started here, by its handle: the installed client's own ulmApxSvr.exe,
         // which may run through the whole upgrade, holds nothing.
-        for (DWORD round = 0; companion.Valid() && round < waits.companionRounds &&
-                              WaitForSingleObject(companion.Get(), waits.companionIntervalMs) == WAIT_TIMEOUT;
-             ++round) {
-        }
+        DWORD round = 0;
+        while (companion.Valid() && round < waits.companionRounds &&
+               WaitForSingleObject(companion.Get(), waits.companionIntervalMs) == WAIT_TIMEOUT)
+            ++round;
 
         if (!utl_JoinPath(program, sizeof program, g_szWorkDir, kInstaller) || !utl_FileExists(program)) {
             *error = kErrNoInstaller;
