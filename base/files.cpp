@@ -13,6 +13,10 @@ const char kWorkBase[] = "C:\\tmp";
 // Opens the entry a name gives, not what a link there points to: the handle holds the link.
 const DWORD kNoFollow = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 enum { kFiles = 1, kTrees = 2 };
+// FileDispositionInfoEx and its flags (Windows 10 1809), which the headers show only to builds
+// for that version: the stub targets older systems and asks at run time.
+const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDispositionDelete = 0x1, kDispositionIgnoreReadOnly = 0x10;
 
 bool IsDir(const WIN32_FIND_DATAA& fd) { return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
@@ -47,8 +51,14 @@ bool DeleteHeld(HANDLE h)
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return false;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-        // A read-only entry refuses the delete. Times of 0 are left as they are.
-        FILE_BASIC_INFO basic;
+        // Newer systems delete a read-only entry as it is (Windows 10 1809 and later).
+        DWORD asIs = kDispositionDelete | kDispositionIgnoreReadOnly;
+        if (SetFileInformationByHandle(h, kDispositionInfoEx, &asIs, sizeof asIs)) return true;
+        // Elsewhere the flag must go first. It belongs to the file, not to the name: with another
+        // link to the file, clearing it would change a file that somebody else named, so such
+        // an entry stays.
+        if (info.nNumberOfLinks > 1) return false;
+        FILE_BASIC_INFO basic;  // times of 0 are left as they are
         ZeroMemory(&basic, sizeof basic);
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
@@ -57,14 +67,19 @@ bool DeleteHeld(HANDLE h)
     return SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone) != 0;
 }
 
+// Opens the entry at path itself for deleting it: a link, not what it points to.
+HANDLE OpenForDelete(const char* path)
+{
+    return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, kNoFollow, NULL);
+}
+
 // Deletes the entry at path itself: a file, an empty folder, or a link, never what a link
 // points to. What is deleted is what the handle holds, and only when it lies at path: on a
 // system that opens a link's target even when asked for the link, nothing is deleted.
 bool DeleteOne(const char* path)
 {
-    FileHandle h(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, kNoFollow,
-                             NULL));
+    FileHandle h(OpenForDelete(path));
     return h.Valid() && HeldAt(h.Get(), path) && DeleteHeld(h.Get());
 }
 
@@ -115,8 +130,9 @@ int utl_DirExists(const char* path) { return AnyMatch(path, true); }
 int utl_DeleteFile(const char* path)
 {
     if (!utl_FileExists(path)) return 1;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path) ? 1 : 0;
+    // Through a handle on the entry itself: a read-only flag is never cleared on a link's target.
+    FileHandle h(OpenForDelete(path));
+    return h.Valid() && DeleteHeld(h.Get()) ? 1 : 0;
 }
 
 void utl_DeleteFilesInDir(const char* dir, const char* pattern) { utl_DeleteFilesInDirExcept(dir, pattern, NULL); }

@@ -8,7 +8,9 @@
 int utl_FileExists(const char* path);
 // 1 when at least one entry matching path is a directory.
 int utl_DirExists(const char* path);
-// 1 when the file did not exist; otherwise the platform's delete result (read-only cleared first).
+// 1 when the file did not exist; otherwise 1 when it was deleted (a read-only one too). A file
+// link goes itself; a read-only file with another hard link stays where the system cannot delete
+// it without clearing the flag, which would change the file behind the other name as well.
 int utl_DeleteFile(const char* path);
 // No helper below lists or deletes through a link: a folder it is given is held (utl_HoldDir)
 // while its entries are listed, and a junction or symbolic link it meets is deleted itself,

@@ -1,6 +1,7 @@
 // File-system helpers: existence tests, deletions, the work directory, open modes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "base/files.h"
@@ -37,6 +38,33 @@ TEST(Files, DeleteFileHandlesMissingAndReadOnly)
     SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     EXPECT_NE(utl_DeleteFile(ro.c_str()), 0);
     EXPECT_FALSE(vt::Exists(ro));
+}
+
+// A hard link's read-only flag is its file's: no delete helper clears it on the way, whatever
+// becomes of the link itself (Windows deletes it as it is; elsewhere it stays).
+TEST(Files, DeletingAHardLinkLeavesItsFilesReadOnlyFlag)
+{
+    std::string victim = Sub(vt::FreshDir("hardlink_victim"), "victim.bat");
+    const std::function<void(const std::string& dir, const std::string& link)> deleters[] = {
+        [](const std::string&, const std::string& link) { utl_DeleteFile(link.c_str()); },
+        [](const std::string& dir, const std::string&) { utl_DeleteFilesInDir(dir.c_str(), "*.*"); },
+        [](const std::string& dir, const std::string&) { utl_EmptyDir(dir.c_str()); },
+        [](const std::string& dir, const std::string&) { utl_DeleteDirTree(dir.c_str()); },
+    };
+    int row = 0;
+    for (auto& remove : deleters) {
+        std::string dir = vt::FreshDir("hardlink_dir" + std::to_string(row));  // a link left here stays
+        SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+        vt::WriteAll(victim, "@echo victim");
+        SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+        std::string link = Sub(dir, "setup2000010301.log");
+        ASSERT_TRUE(CreateHardLinkA(link.c_str(), victim.c_str(), NULL)) << GetLastError();
+        remove(dir, link);
+        EXPECT_EQ(GetFileAttributesA(victim.c_str()) & FILE_ATTRIBUTE_READONLY, (DWORD)FILE_ATTRIBUTE_READONLY) << row;
+        EXPECT_EQ(vt::ReadAll(victim), "@echo victim") << row;
+        ++row;
+    }
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Files, DeleteFilesInDirTakesOnlyMatchingPlainFiles)

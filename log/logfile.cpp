@@ -53,16 +53,20 @@ void AppendLine(HANDLE file, const char* data, DWORD len)
     if (locked) UnlockFileEx(file, 0, 1, 0, &ov);
 }
 
-// The day's file is opened without following a link in its own name, and the folder it really
-// lies in is read back from the handle: a log folder swapped for a link between the check of its
-// attributes and the open is caught here, and the line is dropped.
+// The day's file is opened without following a link in its own name, inside the log folder that
+// the caller holds (so the folder cannot be swapped for a link between the checks and the open).
+// What was opened is then checked on the handle: the folder it really lies in must be the log
+// folder, and it must have no other name. c:\VemloLog is open to every user (see the README),
+// so a file there with a second link is one that a user pointed at a file of her choosing: an
+// elevated writer would append to that file. Such a file, like a misplaced one, gets no line.
 HANDLE OpenDayFile(const char* path, DWORD disposition)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE) return file;
     DWORD err = GetLastError();
-    if (!utl_IsHandleAtPath(file, path)) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!utl_IsHandleAtPath(file, path) || !GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1) {
         CloseHandle(file);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -127,19 +131,14 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
     FileHandle owned;
     HANDLE file = session ? HeldFile(path) : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
-        // The attribute queries stand for the directory searches of the folder and the file:
-        // the same answers for a plain path, at a fraction of the cost on every line.
-        DWORD dirAttrs = GetFileAttributesA(kLogDir);
-        if (dirAttrs == INVALID_FILE_ATTRIBUTES) {
-            CreateDirectoryA(kLogDir, NULL);
-            dirAttrs = GetFileAttributesA(kLogDir);
-        }
-        // A log folder that is a junction or symbolic link is not followed: an elevated setup
-        // would otherwise create and delete files wherever a standard user pointed it.
-        if (dirAttrs == INVALID_FILE_ATTRIBUTES || !(dirAttrs & FILE_ATTRIBUTE_DIRECTORY) ||
-            (dirAttrs & FILE_ATTRIBUTE_REPARSE_POINT))
-            return;
+        // The log folder is held from here until the file is open: a folder that is a junction
+        // or symbolic link, or one swapped for a link meanwhile, would let an elevated setup
+        // create and delete files wherever a standard user pointed it.
+        FileHandle folder(utl_HoldOrMakeDir(kLogDir));
+        if (!folder.Valid()) return;
 
+        // The attribute query stands for the directory search of the file: the same answer for
+        // a plain path, at a fraction of the cost on every line.
         DWORD attrs = GetFileAttributesA(path);
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
             return;  // a folder or a link of the file's name: no line can go there

@@ -149,6 +149,26 @@ TEST_F(LogFiles, LinkedLogFolderIsNotFollowed)
     EXPECT_FALSE(vt::Exists(kDir));
 }
 
+// A user plants today's file names as hard links to files of her choosing: no writer appends to
+// them, in a session or not, and the lines of the other files still go out.
+TEST_F(LogFiles, HardLinkedDayFileGetsNoLine)
+{
+    std::string victim = vt::FreshDir("log_victim") + "\\victim.bat";
+    vt::MakeDirs(kDir);
+    for (bool session : {false, true}) {
+        vt::WriteAll(victim, "@echo victim\r\n");
+        DeleteFileA(DayFile("setup").c_str());
+        DeleteFileA(DayFile("stp_UtlFile").c_str());
+        ASSERT_TRUE(CreateHardLinkA(DayFile("setup").c_str(), victim.c_str(), NULL)) << GetLastError();
+        if (session) utl_BeginLogSession();
+        WriteSetupLog("& echo planted");
+        utl_WriteLog("UtlFile", "still written", 0);
+        if (session) utl_EndLogSession();
+        EXPECT_EQ(vt::ReadAll(victim), "@echo victim\r\n") << session;
+        EXPECT_EQ(vt::SplitLines(vt::ReadAll(DayFile("stp_UtlFile"))).size(), 1u) << session;
+    }
+}
+
 VEMLO_CHILD(append_lines)
 {
     if (argc < 2) return 2;

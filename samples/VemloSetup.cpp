@@ -1,6 +1,8 @@
 // Sample inner installer of the demo payload: shows a window while it "installs" the files it
 // was shipped with into C:\VemloDemo, then ends by itself. With /S (or /quiet) it shows nothing.
 // Its exit code is VEMLO_SAMPLE_EXIT_CODE (default 0), so a demo can end in 3010 or a failure.
+// With VEMLO_SAMPLE_RELAUNCH=1 it starts itself once more (adding /relaunched to its command line)
+// and ends at once, as installers do that relaunch themselves; the second one does the work.
 #include <windows.h>
 #include <string.h>
 
@@ -99,10 +101,29 @@ int RunWithWindow(HINSTANCE instance, int show)
     return 1;
 }
 
+// Starts this program again with commandLine and " /relaunched". true when it started.
+bool Relaunch(const char* commandLine)
+{
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    char line[MAX_PATH + 600];
+    wsprintfA(line, "\"%s\" %s /relaunched", self, commandLine ? commandLine : "");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(self, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
+    if (SampleNumber("VEMLO_SAMPLE_RELAUNCH", 0) == 1 && !strstr(commandLine ? commandLine : "", "/relaunched"))
+        return Relaunch(commandLine) ? 0 : 1;
     SampleNote("VemloSetup.note", "started");
     SampleRecordStart("VemloSetup.run", commandLine);
     g_stepMs = SampleNumber("VEMLO_SAMPLE_STEP_MS", 400);

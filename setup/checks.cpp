@@ -1,7 +1,6 @@
 // Pre-flight checks of the stub: free space on C: and administrator rights.
 #include <windows.h>
 
-#include "base/handles.h"
 #include "base/text.h"
 #include "log/log.h"
 #include "setup/setup.h"
@@ -44,25 +43,6 @@ bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut)
 
 int IsCurUserAdmin()
 {
-    HANDLE raw = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
-        utl_WriteNamedLog(kAdminLog, "Cannot open process token");
-        return 0;
-    }
-    KernelHandle token(raw);
-
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenGroups, NULL, 0, &size);
-    HeapBlock buffer(size ? HeapAlloc(GetProcessHeap(), 0, size) : NULL);
-    if (!buffer.Valid()) {
-        utl_WriteNamedLog(kAdminLog, "GetTokenInformation error with NULL!");
-        return 0;
-    }
-    if (!GetTokenInformation(token.Get(), TokenGroups, buffer.Get(), size, &size)) {
-        utl_WriteNamedLog(kAdminLog, "GetTokenInformation error");
-        return 0;
-    }
-
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID admins = NULL;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
@@ -73,14 +53,17 @@ int IsCurUserAdmin()
         utl_WriteNamedLog(kAdminLog, line);
         return 0;
     }
-    const TOKEN_GROUPS* groups = static_cast<const TOKEN_GROUPS*>(buffer.Get());
-    int result = 0;
-    for (DWORD i = 0; i < groups->GroupCount; ++i) {
-        if (EqualSid(groups->Groups[i].Sid, admins)) {
-            result = 1;
-            break;
-        }
+    // Asked of the system, not read from the token's group list: a filtered token lists the
+    // Administrators group too, marked for deny only, and it grants nothing. The token is the
+    // one this thread acts with (its impersonation token, else the process's).
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(NULL, admins, &member)) {
+        DWORD err = GetLastError();
+        char line[96];
+        utl_Format(line, sizeof line, "CheckTokenMembership failed with Err:%u.", err);
+        utl_WriteNamedLog(kAdminLog, line);
+        member = FALSE;
     }
     FreeSid(admins);
-    return result;
+    return member ? 1 : 0;
 }

@@ -30,6 +30,36 @@ TEST(Checks, DriveQueryAndAdministrator)
     EXPECT_EQ(IsCurUserAdmin(), 1);  // Wine's user holds the Administrators group
 }
 
+// This process's token with the Administrators group kept for deny only, as a filtered token
+// has it (CreateRestrictedToken), ready for impersonation. NULL when the system cannot make one.
+HANDLE DenyOnlyAdministratorsToken()
+{
+    HANDLE process = NULL, restricted = NULL, impersonation = NULL;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    SID_AND_ATTRIBUTES disable = {sid, 0};
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process) &&
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, sid, &size) &&
+        CreateRestrictedToken(process, 0, 1, &disable, 0, NULL, 0, NULL, &restricted))
+        DuplicateToken(restricted, SecurityImpersonation, &impersonation);
+    if (restricted) CloseHandle(restricted);
+    if (process) CloseHandle(process);
+    return impersonation;
+}
+
+// The group is still listed in a filtered token, marked for deny only: it must not count.
+TEST(Checks, DenyOnlyAdministratorsGroupIsNoAdministrator)
+{
+    HANDLE token = DenyOnlyAdministratorsToken();
+    if (!token) GTEST_SKIP() << "no restricted tokens here";
+    ASSERT_TRUE(SetThreadToken(NULL, token));
+    int underFiltered = IsCurUserAdmin();
+    RevertToSelf();
+    CloseHandle(token);
+    EXPECT_EQ(underFiltered, 0);
+    EXPECT_EQ(IsCurUserAdmin(), 1);  // and the token itself is an administrator's again
+}
+
 TEST(Checks, MessagesInBothLanguages)
 {
     EXPECT_STREQ(SetupCaption(false), "Vemlo Setup");

@@ -10,7 +10,10 @@
 
 namespace {
 
-const char kInstanceEvent[] = "evnt_Vemlo_stpDamon";
+// In the global namespace: a run as SYSTEM in session 0 and an administrator's in session 1
+// would otherwise both pass, and the second one's preparation would empty the first one's work
+// folder under it.
+const char kInstanceEvent[] = "Global\\evnt_Vemlo_stpDamon";
 const int kPasswordDialog = 134;
 const DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack
 

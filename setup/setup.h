@@ -42,11 +42,52 @@ private:
     HANDLE snapshot_;
 };
 
+// ---- What the run started ---------------------------------------------------------------------
+
+// A process the run started and the processes started by it or by its descendants, found through
+// the parent ids of the process list. Each one found is held by handle, so its id cannot be given
+// to another process while it is tracked; one whose parent id belonged to an earlier process
+// (created before the tree's process of that id) is not of the tree. A process that starts a
+// child and ends between two looks hides that child; a process list that cannot be read finds
+// nothing new.
+class StartedTree {
+public:
+    // root: the started process, whose handle stays the caller's; name: the image name
+    // (any letter case) of the descendants that are waited for like the root itself.
+    StartedTree(HANDLE root, const char* name);
+    ~StartedTree();
+    StartedTree(const StartedTree&) = delete;
+    StartedTree& operator=(const StartedTree&) = delete;
+    // Looks for new descendants; true while the root or a descendant of the name runs.
+    bool Running();
+    // Waits at most ms for the root or a running descendant of the name to end.
+    void Wait(DWORD ms);
+    // How many processes are tracked, the root included (tests).
+    int Count() const;
+    static const int kMaxProcesses = 64;
+
+private:
+    struct Entry {
+        DWORD id;
+        HANDLE process;
+        FILETIME created;
+        bool confirmed;  // listed under a parent of the tree in a list made after its open
+        bool named;
+    };
+    int Find(DWORD id, bool confirmedOnly) const;
+    void Drop(int i);
+    void Look();
+    Entry entries_[kMaxProcesses];
+    int count_;
+    const char* name_;
+};
+
 // ---- Pre-flight checks ------------------------------------------------------------------------
 
 // Free bytes of root ("C:") available to the caller, or -1 when they cannot be determined.
 LONGLONG GetFreeDiskSpace(const char* root);
-// 1 when the process token holds the built-in Administrators group.
+// 1 when the token this thread acts with (its impersonation token, else the process's) has the
+// built-in Administrators group enabled; a group kept for deny only (a filtered token) is not.
 int IsCurUserAdmin();
 // The free-space rule: at least 50 MB, or unknown (-1). megabytesOut gets the logged figure.
 bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);
@@ -62,8 +103,10 @@ const char* SetupMessageText(SetupMessage which, bool chinese);
 // SYSTEM and Administrators full control, Users read and execute, nothing inherited. Decided on
 // the folder held open, never on its name: a folder that is exactly that is emptied and reused;
 // anything else (another owner, a DACL that is not protected, a link) is deleted whole, a link
-// itself and never what it points to, and the folder is made anew. A folder above that is a
-// link, a plain file in the way, or anything in the folder that cannot be deleted fails it.
+// itself and never what it points to, and the folder is made anew; one made anew must then be
+// exactly that as well. A folder above that is a link or belongs to neither Administrators nor
+// SYSTEM, a plain file in the way, or anything in the folder that cannot be deleted fails it.
+// (Where the system keeps no owners, as under Wine, folders of this process's user pass.)
 // Returns the folder held open without delete sharing (it cannot be renamed, replaced or
 // deleted until the caller closes the handle), or INVALID_HANDLE_VALUE.
 HANDLE SecureWorkDir(const char* path);
@@ -89,14 +132,13 @@ int IsLoadedImage(HANDLE file, HMODULE module);
 
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 
-// Rounds and intervals of the waits for the started programs; tests shorten them.
+// Rounds and intervals of the waits for the started programs; tests shorten them. Both are
+// waited for by their handles: the companion for at most companionRounds rounds, the installer
+// (and what of its name it started) without limit, counted in rounds of runningIntervalMs.
 struct SetupWaits {
-    DWORD afterCompanionStartMs;  // 300
-    DWORD companionRounds;        // 600
-    DWORD companionIntervalMs;    // 500
-    DWORD appearRounds;           // 600
-    DWORD appearIntervalMs;       // 50
-    DWORD runningIntervalMs;      // 500
+    DWORD companionRounds;      // 600
+    DWORD companionIntervalMs;  // 500
+    DWORD runningIntervalMs;    // 500
 };
 extern const SetupWaits kProductWaits;
 

@@ -297,6 +297,97 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
     }
 }
 
+// Programs of the payload's names started elsewhere by somebody else (a decoy installer, the
+// installed client's companion that keeps running) hold nothing; an installer that relaunches
+// itself is waited for until its second self ends. The library's day file, planted as a hard
+// link to a victim file, takes no line and stops nothing.
+TEST_F(SetupRun, WaitsOnlyForWhatItStarted)
+{
+    std::string setup = MakeSetup(kPayload);
+    std::string elsewhere = vt::FreshDir("elsewhere");
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    struct Decoys {
+        std::vector<HANDLE> running;
+        ~Decoys()
+        {
+            for (HANDLE d : running) {
+                TerminateProcess(d, 0);
+                WaitForSingleObject(d, 5000);
+                CloseHandle(d);
+            }
+        }
+    } decoys;
+    for (std::string name : {"VemloSetup.exe", "ulmApxSvr.exe"}) {
+        ASSERT_TRUE(CopyFileA(self, (elsewhere + "\\" + name).c_str(), FALSE));
+        HANDLE d = vt::StartProgram(elsewhere + "\\" + name, {"--vemlo-child", "hold", "40000"});
+        ASSERT_TRUE(d) << name;
+        decoys.running.push_back(d);
+    }
+    std::string victim = elsewhere + "\\victim.bat";
+    vt::WriteAll(victim, "@echo victim\r\n");
+    vt::MakeDirs("c:\\VemloLog");
+    std::string planted = "c:\\VemloLog\\stp_UtlFile" + vt::TodayStamp() + ".log";
+    DeleteFileA(planted.c_str());  // the packing above wrote its trace there
+    ASSERT_TRUE(CreateHardLinkA(planted.c_str(), victim.c_str(), NULL)) << planted << " " << GetLastError();
+    SetEnvironmentVariableA("VEMLO_SAMPLE_RELAUNCH", "1");
+    SetEnvironmentVariableA("VEMLO_SAMPLE_STEP_MS", "700");  // the second installer works about 2 s
+
+    DWORD started = GetTickCount();
+    int code = Run(setup, {"/S"}, 30000);
+    double seconds = (GetTickCount() - started) / 1000.0;
+    SetEnvironmentVariableA("VEMLO_SAMPLE_RELAUNCH", NULL);
+    printf("run with two decoys and a relaunching installer: %.1f s\n", seconds);
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(seconds, 15.0);  // the decoys run 40 s
+    // The relaunched installer had ended when the run did, and it was the one that installed.
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+              (std::vector<std::string>{"folder " + kWork, "args /S /relaunched"}));
+    auto notes = vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.note"));
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].substr(0, 6), "ended ");
+    EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\ulmApxSvr.exe"));
+    auto log = SetupLog();
+    EXPECT_TRUE(Has(log, "vs-stp started at 0"));
+    EXPECT_TRUE(HasPrefix(log, "vs-stp ended at ")) << Last(log);
+    EXPECT_FALSE(Has(log, "vs-stp ended at 0.")) << "the relaunched installer was not waited for";
+    ExpectEnd(log, 0);
+    EXPECT_EQ(vt::ReadAll(victim), "@echo victim\r\n");
+}
+
+// Started with a filtered token (the Administrators group kept for deny only), as an
+// administrator's unelevated programs run: not an administrator, 740, nothing unpacked.
+TEST_F(SetupRun, FilteredTokenIsNoAdministrator)
+{
+    std::string setup = MakeSetup(kPayload);
+    HANDLE own = NULL, filtered = NULL;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size));
+    if (!CreateRestrictedToken(own, 0, 1, &denyOnly, 0, NULL, 0, NULL, &filtered)) {
+        CloseHandle(own);
+        GTEST_SKIP() << "no restricted tokens here";
+    }
+    std::string commandLine = "\"" + setup + "\" /S";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessAsUserA(filtered, setup.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
+                                        &si, &pi);
+    CloseHandle(filtered);
+    CloseHandle(own);
+    ASSERT_TRUE(started) << GetLastError();
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(vt::WaitExit(pi.hProcess, 60000), 740);
+    CloseHandle(pi.hProcess);
+    auto log = SetupLog();
+    EXPECT_TRUE(Has(log, "Setup stopped: not an administrator.")) << Last(log);
+    ExpectEnd(log, 740);
+    EXPECT_FALSE(vt::Exists(kWork));
+}
+
 TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
     EXPECT_EQ(Run(Assemble("")), 352);  // exactly 307200 bytes: nothing appended
@@ -342,10 +433,11 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
     } rows[] = {
         {{"/S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
          "Setup stopped: the uninstall password is needed but cannot be asked."},
-        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+        // The instance event lives in the global namespace, seen from every session.
+        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1618,
          "Setup stopped: another setup is running."},
         // Something else holds the event's name: the setup cannot guard itself, and says so.
-        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "evnt_Vemlo_stpDamon"); }, 1603,
+        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1603,
          "Setup stopped: the instance event could not be made."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };

@@ -11,7 +11,7 @@
 #include "package/package.h"
 #include "setup/setup.h"
 
-const SetupWaits kProductWaits = {300, 600, 500, 600, 50, 500};
+const SetupWaits kProductWaits = {600, 500, 500};
 
 namespace {
 
@@ -138,7 +138,9 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             break;
         }
         DWORD reason = 0;
-        StartResult started = StartProgram(program, "-setUpdInfo", SW_HIDE, NULL, &reason);
+        HANDLE process = NULL;
+        StartResult started = StartProgram(program, "-setUpdInfo", SW_HIDE, &process, &reason);
+        KernelHandle companion(process);
         if (started == kNotHeld) {
             LogStartFailure(kCompanion, kErrNoCompanion, reason);
             *error = kErrNoCompanion;
@@ -146,16 +148,18 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         }
         // Without its update information the client still installs: the installer runs anyway.
         if (started == kNotStarted) LogStartFailure(kCompanion, kErrCompanionStart, reason);
-        Sleep(waits.afterCompanionStartMs);
-        for (DWORD round = 0; chkProcExist("waitCpd", kCompanion) == kProcRunning && round < waits.companionRounds;
-             ++round)
-            Sleep(waits.companionIntervalMs);
+        // The companion started here, by its handle: the installed client's own ulmApxSvr.exe,
+        // which may run through the whole upgrade, holds nothing.
+        DWORD round = 0;
+        while (companion.Valid() && round < waits.companionRounds &&
+               WaitForSingleObject(companion.Get(), waits.companionIntervalMs) == WAIT_TIMEOUT)
+            ++round;
 
         if (!utl_JoinPath(program, sizeof program, g_szWorkDir, kInstaller) || !utl_FileExists(program)) {
             *error = kErrNoInstaller;
             break;
         }
-        HANDLE process = NULL;
+        process = NULL;
         started = StartProgram(program, installerArgs, SW_SHOW, &process, &reason);
         if (started != kStarted) {
             *error = started == kNotHeld ? kErrNoInstaller : kErrInstallerStart;
@@ -164,23 +168,22 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         }
         KernelHandle installer(process);
 
-        DWORD appeared = 0;
-        while (chkProcExist("waitSetup", kInstaller) != kProcRunning) {
-            Sleep(waits.appearIntervalMs);
-            if (++appeared >= waits.appearRounds) break;
-        }
+        // The installer started here, and then what of its name it started, or its descendants
+        // did (an installer that relaunches itself): never another VemloSetup.exe, which anybody
+        // could start anywhere. Held from its start, the installer is there at once.
+        StartedTree tree(installer.Get(), kInstaller);
+        const DWORD appeared = 0;
         utl_Format(line, sizeof line, "vs-stp started at %u", appeared);
         WriteSetupLog(line);
 
         DWORD running = 0;
-        while (chkProcExist("waitSetup", kInstaller) == kProcRunning) {
-            Sleep(waits.runningIntervalMs);
+        while (tree.Running()) {
+            tree.Wait(waits.runningIntervalMs);
             ++running;
         }
         utl_Format(line, sizeof line, "vs-stp ended at %u.", running);
         WriteSetupLog(line);
-        // The probe also ends when the process list cannot be read; the exit code is there only
-        // once the installer has really ended.
+        // The exit code is the started installer's own, which has ended by now.
         WaitForSingleObject(installer.Get(), INFINITE);
         if (!GetExitCodeProcess(installer.Get(), installerExit)) *installerExit = ERROR_INSTALL_FAILURE;
         ok = true;

@@ -83,7 +83,7 @@ bool IsOwnUser(PSID sid)
     return GetTokenInformation(token.Get(), TokenUser, &info, sizeof info, &size) && EqualSid(info.user.User.Sid, sid);
 }
 
-enum Owner { kOwnerOther, kOwnerAdmins, kOwnerSelf };
+enum Owner { kOwnerOther, kOwnerAdmins, kOwnerSystem, kOwnerSelf };
 
 // What the held folder's security says: its owner, and whether its DACL is exactly ours
 // (protected, with our ACEs). false when it cannot be read.
@@ -99,6 +99,7 @@ bool ReadSecurity(HANDLE dir, WorkDirSecurity* s, Owner* owner, bool* exactDacl)
     DWORD revision = 0;
     *owner = !sid                                                ? kOwnerOther
              : IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ? kOwnerAdmins
+             : IsWellKnownSid(sid, WinLocalSystemSid)            ? kOwnerSystem
              : IsOwnUser(sid)                                    ? kOwnerSelf
                                                                  : kOwnerOther;
     *exactDacl = GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) &&
@@ -116,14 +117,47 @@ bool IsOurs(HANDLE dir, WorkDirSecurity* s)
     return ReadSecurity(dir, s, &owner, &exact) && owner == kOwnerAdmins && exact;
 }
 
-// A folder just made by this process: owned by Administrators, or by this process's own user
-// where the system does not keep the owner it was given. A folder of anyone else was put in
-// its place before it could be held.
-bool IsJustMade(HANDLE dir, WorkDirSecurity* s)
+// Whether this system keeps the owner that a new file is given. Wine does not: it reports every
+// file as owned by the user who runs it. Asked once, of a file made for it in dir (held by the
+// caller) and read back through its own handle, so nothing anybody else made can answer.
+// When it cannot be told, the answer is yes: the strict rules below then hold.
+bool KeepsOwners(const char* dir, WorkDirSecurity* s)
+{
+    static int known = -1;
+    if (known >= 0) return known == 1;
+    char probe[MAX_PATH];
+    utl_Format(probe, sizeof probe, "%s\\owner%u.probe", dir, (unsigned)GetCurrentProcessId());
+    SECURITY_ATTRIBUTES sa = {sizeof sa, &s->sd, FALSE};
+    FileHandle file(CreateFileA(probe, READ_CONTROL | DELETE, 0, &sa, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL));
+    Owner owner = kOwnerOther;
+    bool exact = false;
+    if (!file.Valid() || !ReadSecurity(file.Get(), s, &owner, &exact)) return true;
+    known = owner == kOwnerSelf ? 0 : 1;
+    return known == 1;
+}
+
+// A folder just made by this process, held: exactly what it was made as, by the same rule as
+// for reusing one (IsOurs). Only where the system keeps no owner (KeepsOwners) is a folder of
+// this process's own user taken instead; elsewhere that user's unelevated processes could have
+// put it there.
+bool IsJustMade(HANDLE dir, WorkDirSecurity* s, bool keepsOwners)
 {
     Owner owner = kOwnerOther;
     bool exact = false;
-    return ReadSecurity(dir, s, &owner, &exact) && owner != kOwnerOther;
+    if (!ReadSecurity(dir, s, &owner, &exact)) return false;
+    return (owner == kOwnerAdmins && exact) || (!keepsOwners && owner == kOwnerSelf);
+}
+
+// Whether the held folder above the work folder belongs to Administrators or SYSTEM (or, where
+// the system keeps no owner, to this process's user). Whoever owns it can change its DACL and
+// delete or rename what lies in it.
+bool IsTrustedParent(const char* parent, WorkDirSecurity* s, bool keepsOwners)
+{
+    FileHandle held(utl_HoldDir(parent, READ_CONTROL));
+    Owner owner = kOwnerOther;
+    bool exact = false;
+    return held.Valid() && ReadSecurity(held.Get(), s, &owner, &exact) &&
+           (owner == kOwnerAdmins || owner == kOwnerSystem || (!keepsOwners && owner == kOwnerSelf));
 }
 
 // Everything before the last backslash of path.
@@ -156,6 +190,10 @@ HANDLE SecureWorkDir(const char* path)
     // the link's maker wanted it.
     FileHandle base(utl_HoldOrMakeDir(parent));
     if (!base.Valid()) return INVALID_HANDLE_VALUE;
+    // A C:\tmp that a standard user made (anybody may make folders in C:\) is hers: it is not
+    // used, and not taken from her either.
+    const bool keepsOwners = KeepsOwners(parent, &s);
+    if (!IsTrustedParent(parent, &s, keepsOwners)) return INVALID_HANDLE_VALUE;
 
     // Decided on the folder held open, never on its name: a swap after the open cannot change
     // what was decided on, and one before it shows in the handle's final path.
@@ -170,7 +208,7 @@ HANDLE SecureWorkDir(const char* path)
         if (utl_FileExists(path) || !utl_DeleteDirTree(path) || !CreateDirectoryA(path, &sa))
             return INVALID_HANDLE_VALUE;
         dir.Reset(utl_HoldDir(path, kHoldAccess));
-        if (!dir.Valid() || !IsJustMade(dir.Get(), &s)) return INVALID_HANDLE_VALUE;
+        if (!dir.Valid() || !IsJustMade(dir.Get(), &s, keepsOwners)) return INVALID_HANDLE_VALUE;
     }
     // Emptied, then secured (again) through the handle: whatever a run or anyone else left there
     // goes, and what cannot go fails the preparation. Empty, the folder passes no inherited

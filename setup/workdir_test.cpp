@@ -182,6 +182,30 @@ TEST_F(WorkDir, FolderOfAnotherOwnerIsReplacedWhole)
     CloseHandle(held);
 }
 
+// A C:\tmp that a standard user made is hers: its owner may rename or delete what lies in it,
+// so the work folder is not prepared in it. One of SYSTEM or Administrators is used. The probe
+// by which the stub tells whether owners are kept leaves nothing in C:\tmp.
+TEST_F(WorkDir, TmpOfAnotherOwnerIsNotUsed)
+{
+    HANDLE held = SecureWorkDir(kWork);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
+    EXPECT_EQ(vt::List("C:\\tmp"), (std::vector<std::string>{"VemloSetup0"}));
+    if (!KeepsFileSecurity()) GTEST_SKIP() << "this system does not keep file owners (Wine): every folder is the user's";
+    const struct {
+        WELL_KNOWN_SID_TYPE owner;
+        bool used;
+    } cases[] = {{WinLocalSystemSid, true}, {WinBuiltinUsersSid, false}, {WinBuiltinAdministratorsSid, true}};
+    for (const auto& c : cases) {
+        vt::RemoveTree(kWork);
+        if (!SetOwner("C:\\tmp", c.owner)) GTEST_SKIP() << "owner cannot be set here (needs the restore privilege)";
+        held = SecureWorkDir(kWork);
+        EXPECT_EQ(held != INVALID_HANDLE_VALUE, c.used) << c.owner;
+        EXPECT_EQ(vt::Exists(kWork), c.used) << c.owner;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    }
+}
+
 // A link planted as the work folder, or as DAM inside it, to a folder with files or to an empty
 // one (whose removal would show that a delete reached the target). Windows removes the link
 // itself; under Wine no Windows call can remove a Unix link without reaching its target, so the
