@@ -55,6 +55,8 @@ bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);
 enum SetupMessage { kMsgPreviousInstance, kMsgNoAdmin, kMsgTooLittleSpace, kMsgUpdaterBusy };
 const char* SetupCaption(bool chinese);
 const char* SetupMessageText(SetupMessage which, bool chinese);
+// The help box's text: the switches, the exit codes, and that nothing was installed.
+const char* SetupHelpText(bool chinese);
 
 // ---- Work folder of the elevated setup --------------------------------------------------------
 
@@ -114,9 +116,14 @@ enum SetupStop {
 };
 DWORD SetupStopExitCode(SetupStop why);
 
-// true when a blank-separated word of commandLine (null: none) is /S or /quiet, in any letter
-// case: nobody is at the desktop, so no box and no dialog may wait for an answer.
-bool IsUnattended(const char* commandLine);
+// Setup's own switches: blank-separated words of the command line (null: none), each with a
+// slash or a dash, in any letter case. Every word still reaches the installer unchanged.
+struct SetupSwitches {
+    bool unattended;  // S or quiet: nobody is at the desktop, so no window may wait for an answer
+    bool help;        // ?, h or help: the switches are shown and nothing is installed
+};
+SetupSwitches ReadSwitches(const char* commandLine);
+bool IsUnattended(const char* commandLine);  // ReadSwitches(commandLine).unattended
 
 // The whole run of the stub (WinMain's body) with the command line after the program name.
 // Returns the exit code: the installer's own when it ran to its end, else why the run stopped

@@ -347,6 +347,11 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
         // Something else holds the event's name: the setup cannot guard itself, and says so.
         {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "evnt_Vemlo_stpDamon"); }, 1603,
          "Setup stopped: the instance event could not be made."},
+        // The dash forms, as Burn takes them.
+        {{"-S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
+         "Setup stopped: the uninstall password is needed but cannot be asked."},
+        {{"-QUIET"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+         "Setup stopped: another setup is running."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };
     WindowSpotter spotter;
@@ -371,6 +376,53 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
               (std::vector<std::string>{"folder " + kWork, "args /S"}));
     EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
     for (auto& w : spotter.Seen()) ADD_FAILURE() << "window in an unattended run: " << w;
+}
+
+// Help is asked for: attended it shows the switches and exit codes in a box (also while another
+// setup runs), unattended nothing at all; either way it unpacks and starts nothing and ends in 0.
+TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
+{
+    std::string setup = MakeSetup(kPayload);
+    const struct {
+        std::vector<std::string> args;
+        bool otherSetupRuns;
+        bool box;
+    } rows[] = {
+        {{"/?"}, false, true},
+        {{"-H"}, true, true},
+        {{"/D=C:\\x", "/Help"}, false, true},
+        {{"-help", "/S"}, false, false},
+        {{"/quiet", "-?"}, true, false},
+    };
+    for (auto& row : rows) {
+        std::string shown = row.args.back();
+        vt::RemoveTree("c:\\VemloLog");
+        HANDLE other = row.otherSetupRuns ? CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon") : NULL;
+        std::vector<vt::SeenWindow> boxes;
+        std::vector<std::string> windows;
+        {
+            WindowSpotter spotter;
+            vt::Watcher watcher(row.box && shown == "/?" ? "box-help" : "");
+            EXPECT_EQ(Run(setup, row.args, 30000), 0) << shown;
+            boxes = watcher.Seen();
+            windows = spotter.Seen();
+        }
+        if (other) CloseHandle(other);
+        if (row.box) {
+            ASSERT_EQ(boxes.size(), 1u) << shown;
+            EXPECT_EQ(boxes[0].caption, SetupCaption(Chinese()));
+            EXPECT_EQ(boxes[0].text, SetupHelpText(Chinese()));
+            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "351-356"})
+                EXPECT_NE(boxes[0].text.find(word), std::string::npos) << word;
+        } else {
+            for (auto& w : windows) ADD_FAILURE() << "window in an unattended help run: " << w;
+        }
+        EXPECT_EQ(SetupLog(), (std::vector<std::string>{"Setup stopped: help was asked for, nothing was installed.",
+                                                        "Setup exit code 0.", "Exit main"}))
+            << shown;
+        EXPECT_FALSE(vt::Exists(kWork)) << shown;
+        EXPECT_FALSE(vt::Exists("C:\\VemloDemo")) << shown;
+    }
 }
 
 // Opens path for writing, sharing reading and writing (as an editor or a scanner might), as soon
