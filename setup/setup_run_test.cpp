@@ -204,6 +204,9 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     // The installer shows its window (what the unattended runs must not do).
     auto windows = spotter.Seen();
     EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
+    // A small payload unpacks at once: no progress window.
+    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(SetupCaption(Chinese()))),
+              windows.end());
 
     auto log = SetupLog();
     ASSERT_FALSE(log.empty());
@@ -423,6 +426,83 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
         EXPECT_FALSE(vt::Exists(kWork)) << shown;
         EXPECT_FALSE(vt::Exists("C:\\VemloDemo")) << shown;
     }
+}
+
+// Watches for the progress window and the installer's window: whether each was up, the progress
+// window's text, and whether both were ever up at once.
+class ProgressSpotter {
+public:
+    ProgressSpotter()
+        : thread_([this] {
+              while (!stop_) {
+                  HWND progress = FindWindowA("VemloSetupProgress", NULL);
+                  HWND installer = FindWindowA("VemloSampleInstaller", NULL);
+                  bool progressUp = progress && IsWindowVisible(progress);
+                  bool installerUp = installer && IsWindowVisible(installer);
+                  if (progressUp && !progressSeen) {
+                      progressSeen = true;
+                      caption = vt::WindowText(progress);
+                      wchar_t wide[256] = L"";
+                      InternalGetWindowText(FindWindowExA(progress, NULL, "STATIC", NULL), wide, 256);
+                      text = wide;
+                      vt::Screenshot(progress, "window-progress");
+                  }
+                  installerSeen = installerSeen || installerUp;
+                  together = together || (progressUp && installerUp);
+                  Sleep(5);
+              }
+          })
+    {
+    }
+    ~ProgressSpotter() { Stop(); }
+    void Stop()
+    {
+        if (!stop_.exchange(true)) thread_.join();
+    }
+    bool progressSeen = false, installerSeen = false, together = false;
+    std::string caption;
+    std::wstring text;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// An attended unpack that takes a while shows a progress window, gone before the installer's
+// window appears; unattended the same unpack shows none.
+TEST_F(SetupRun, SlowAttendedUnpackShowsProgressUntilTheInstallerStarts)
+{
+    // The payload and many small records (a package is a 17-byte header and records): each
+    // costs the unpack a file made, which takes it well past half a second under Wine.
+    std::string package = Package(kPayload);
+    for (int i = 0; i < 1500; ++i) package += pt::Record("r" + std::to_string(i) + ".txt", "small");
+    std::string setup = Assemble(package);
+    const struct {
+        std::vector<std::string> args;
+        bool progress;
+    } rows[] = {{{}, true}, {{"/S"}, false}};
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        ProgressSpotter spotter;
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup, row.args), 0);
+        DWORD ms = GetTickCount() - started;
+        spotter.Stop();
+        EXPECT_EQ(spotter.progressSeen, row.progress) << ms << " ms";
+        EXPECT_EQ(spotter.installerSeen, row.progress);  // the installer's window: attended only
+        EXPECT_FALSE(spotter.together);
+        if (row.progress) {
+            EXPECT_EQ(spotter.caption, SetupCaption(Chinese()));
+            EXPECT_EQ(spotter.text, Chinese() ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026"
+                                              : L"Preparing the installation\u2026");
+        }
+        auto log = SetupLog();
+        EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
+        ExpectEnd(log, 0);
+        EXPECT_TRUE(vt::Exists(kWork + "\\r1499.txt"));
+    }
+    vt::RemoveTree(kWork);
 }
 
 // Opens path for writing, sharing reading and writing (as an editor or a scanner might), as soon

@@ -65,3 +65,10 @@ const char* SetupMessageText(SetupMessage which, bool chinese)
 }
 
 const char* SetupHelpText(bool chinese) { return chinese ? kHelpZh : kHelpEn; }
+
+const char* SetupProgressText(bool chinese)
+{
+    // The ellipsis is 0x85 in the Western code pages; a literal one would become its GBK bytes,
+    // as this file is compiled for code page 936.
+    return chinese ? "正在准备安装…" : "Preparing the installation\x85";
+}
