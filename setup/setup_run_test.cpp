@@ -415,7 +415,7 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
             ASSERT_EQ(boxes.size(), 1u) << shown;
             EXPECT_EQ(boxes[0].caption, SetupCaption(Chinese()));
             EXPECT_EQ(boxes[0].text, SetupHelpText(Chinese()));
-            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "351-356"})
+            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "150-167", "351-356"})
                 EXPECT_NE(boxes[0].text.find(word), std::string::npos) << word;
         } else {
             for (auto& w : windows) ADD_FAILURE() << "window in an unattended help run: " << w;
