@@ -172,7 +172,8 @@ int main(int argc, char** argv)
 
         // As the setup unpacks: from the file it holds, counting the bytes for its progress window.
         FreshFolder(dir + "\\out");
-        HANDLE held = CreateFileA((dir + "\\pkg.vpk").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        HANDLE held =
+            CreateFileA((dir + "\\pkg.vpk").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         if (held == INVALID_HANDLE_VALUE) Die("cannot open the package");
         volatile LONG done = 0;
         t = Now();
