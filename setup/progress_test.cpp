@@ -53,9 +53,10 @@ TEST(Progress, WindowOnlyAfterTheDelayAndGoneOnceStopped)
     ASSERT_TRUE(StartProgress(&slow, 1000, 100));
     InterlockedExchangeAdd(&slow.bytesDone, 250);
     HWND window = NULL;
-    for (int i = 0; i < 200 && !(window = FindProgress()); ++i) Sleep(20);
+    // Made first, then shown: found once it is up.
+    for (int i = 0; i < 200 && !((window = FindProgress()) && IsWindowVisible(window)); ++i) Sleep(20);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(IsWindowVisible(window));
+    ASSERT_TRUE(IsWindowVisible(window));
     bool chinese = IsChineseSystem();
     char caption[128] = "";
     GetWindowTextA(window, caption, sizeof caption);
