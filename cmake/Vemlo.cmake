@@ -35,3 +35,32 @@ function(vemlo_test name)
       PROPERTIES TIMEOUT 300 ENVIRONMENT VEMLO_LANG=zh)
   endif()
 endfunction()
+
+# vemlo_reproducible(target): the PE time stamp (and so the checksum) of the target comes from
+# SOURCE_DATE_EPOCH when the configure step is given one, else from the time of the last commit,
+# so two builds of the same sources give the same bytes. Without either the stamp is zero. The
+# configure step runs again after every commit, which relinks the target with the new stamp.
+function(vemlo_reproducible target)
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(stamp "$ENV{SOURCE_DATE_EPOCH}")
+  else()
+    find_program(VEMLO_GIT git)
+    set(stamp "")
+    if(VEMLO_GIT)
+      execute_process(COMMAND ${VEMLO_GIT} log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                      OUTPUT_VARIABLE stamp OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      execute_process(COMMAND ${VEMLO_GIT} rev-parse --path-format=absolute --git-path logs/HEAD
+                      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                      OUTPUT_VARIABLE head_log OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      if(head_log AND EXISTS "${head_log}")
+        set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${head_log}")
+      endif()
+    endif()
+  endif()
+  if(stamp MATCHES "^[0-9]+$")
+    # binutils' ld takes the PE time stamp from SOURCE_DATE_EPOCH in its environment.
+    set_property(TARGET ${target} PROPERTY RULE_LAUNCH_LINK "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${stamp}")
+  else()
+    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+  endif()
+endfunction()

@@ -96,6 +96,10 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 // is the same as utl_FileUnpack's.
 int utl_FileUnpackHeld(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
                        const char* pszDstPath, DWORD* error, DWORD dwOffset);
+// The same, adding the length of every piece of content written to *bytesDone (null: not
+// counted) with an interlocked add, so that another thread can show the progress.
+int utl_FileUnpackHeldCounted(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
+                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone);
 
 // Adds pszSrcPath\pszSrcFile as one record to the package pszDstPath\pszDstFile: a new package
 // (header first, any old file replaced) when bAdd is 0, appended to an existing one otherwise.

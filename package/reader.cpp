@@ -170,6 +170,7 @@ struct UnpackTarget {
     FileHandle file;
     HeapBlock made;
     DWORD madeLen = 0, madeCap = 0;
+    volatile LONG* bytesDone = nullptr;  // content bytes written, for a progress display
 };
 
 bool Remember(UnpackTarget* t, const char* name, DWORD len)
@@ -237,6 +238,7 @@ DWORD UnpackPiece(void* ctx, const BYTE* data, DWORD len)
     UnpackTarget* t = static_cast<UnpackTarget*>(ctx);
     DWORD written = 0;
     if (!WriteFile(t->file.Get(), data, len, &written, NULL) || written != len) return 157;
+    if (t->bytesDone) InterlockedExchangeAdd(t->bytesDone, (LONG)len);
     return 0;
 }
 
@@ -269,7 +271,7 @@ void TraceDigest(const PackDigestCheck& check)
 
 // Both unpackers: held is the open source, or INVALID_HANDLE_VALUE to open it by name.
 int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath, DWORD* error,
-           DWORD dwOffset)
+           DWORD dwOffset, volatile LONG* bytesDone = nullptr)
 {
     if (!error) return 0;
     // The trace has a line for every step: the day's file stays open for the whole unpack.
@@ -294,6 +296,7 @@ int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const ch
     UnpackTarget target;
     target.dstPath = pszDstPath;
     target.createNew = held != INVALID_HANDLE_VALUE;
+    target.bytesDone = bytesDone;
     PackDigestCheck check;
     PackVisitor visitor;
     visitor.begin = UnpackBegin;
@@ -330,9 +333,15 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 int utl_FileUnpackHeld(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
                        const char* pszDstPath, DWORD* error, DWORD dwOffset)
 {
+    return utl_FileUnpackHeldCounted(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, nullptr);
+}
+
+int utl_FileUnpackHeldCounted(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
+                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone)
+{
     if (src == INVALID_HANDLE_VALUE || src == NULL) {
         if (!error) return 0;
         return UnpackFail(error, 156);
     }
-    return Unpack(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset);
+    return Unpack(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, bytesDone);
 }

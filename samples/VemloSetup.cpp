@@ -69,13 +69,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Like any silent installer: a word /S or /quiet of the command line, in any letter case.
+// Like any silent installer: a word /S or /quiet of the command line (or -S, -quiet), in any
+// letter case.
 bool IsSilent(const char* commandLine)
 {
     char words[512];
     lstrcpynA(words, commandLine ? commandLine : "", sizeof words);
     for (char* word = strtok(words, " \t"); word; word = strtok(NULL, " \t"))
-        if (lstrcmpiA(word, "/S") == 0 || lstrcmpiA(word, "/quiet") == 0) return true;
+        if ((word[0] == '/' || word[0] == '-') && (lstrcmpiA(word + 1, "S") == 0 || lstrcmpiA(word + 1, "quiet") == 0))
+            return true;
     return false;
 }
 

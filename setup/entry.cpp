@@ -1,7 +1,6 @@
 // The stub's start-up: single instance, administrator, free space, updater, password gate, then
 // the unpack-and-run sequence. The exit code is how a deployment tool learns what happened.
 #include <windows.h>
-#include <string.h>
 
 #include "base/text.h"
 #include "guard/guard.h"
@@ -49,6 +48,17 @@ DWORD Refuse(SetupMessage which, SetupStop why, bool unattended)
         MessageBoxA(NULL, SetupMessageText(which, chinese), SetupCaption(chinese), MB_OK | MB_ICONWARNING);
     }
     return code;
+}
+
+// The switches and exit codes in a box (none when unattended); nothing is unpacked or started.
+DWORD ShowHelp(bool unattended)
+{
+    WriteSetupLog("Setup stopped: help was asked for, nothing was installed.");
+    if (!unattended) {
+        bool chinese = IsChineseSystem();
+        MessageBoxA(NULL, SetupHelpText(chinese), SetupCaption(chinese), MB_OK | MB_ICONINFORMATION);
+    }
+    return ERROR_SUCCESS;
 }
 
 void CloseInstanceEvent()
@@ -102,7 +112,11 @@ bool AskForPassword(HINSTANCE instance, SetupStop* why)
 // Everything but the closing lines; returns the exit code.
 DWORD RunSetup(HINSTANCE instance, const char* commandLine)
 {
-    bool unattended = IsUnattended(commandLine);
+    SetupSwitches switches = ReadSwitches(commandLine);
+    // Before the instance event and every check: help changes nothing, so it also answers while
+    // another setup runs.
+    if (switches.help) return ShowHelp(switches.unattended);
+    bool unattended = switches.unattended;
     g_hInstanceEvent = CreateEventA(NULL, FALSE, FALSE, kInstanceEvent);
     if (!g_hInstanceEvent) return Stop(kStopNoInstanceEvent);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -144,23 +158,6 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine)
 }  // namespace
 
 DWORD SetupStopExitCode(SetupStop why) { return kStops[why].exitCode; }
-
-bool IsUnattended(const char* commandLine)
-{
-    const char* p = commandLine ? commandLine : "";
-    while (*p) {
-        while (*p == ' ' || *p == '\t') ++p;
-        const char* word = p;
-        while (*p && *p != ' ' && *p != '\t') ++p;
-        char switchText[8];
-        size_t n = (size_t)(p - word);
-        if (n == 0 || n >= sizeof switchText) continue;
-        memcpy(switchText, word, n);
-        switchText[n] = '\0';
-        if (lstrcmpiA(switchText, "/S") == 0 || lstrcmpiA(switchText, "/quiet") == 0) return true;
-    }
-    return false;
-}
 
 int SetupMain(HINSTANCE instance, const char* commandLine)
 {

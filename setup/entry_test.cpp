@@ -1,24 +1,9 @@
-// Start-up rules without a run: the unattended switches and the exit code of each way to stop.
+// Start-up rules without a run: the exit code of each way to stop.
 #include <gtest/gtest.h>
 
 #include "setup/setup.h"
 
 namespace {
-
-TEST(Entry, UnattendedSwitchesAreWholeWordsInAnyCase)
-{
-    const struct {
-        const char* commandLine;
-        bool unattended;
-    } cases[] = {
-        {nullptr, false}, {"", false},     {"/S", true},         {"/s", true},       {"/quiet", true},
-        {"/QUIET", true}, {"\t/S ", true}, {"/D=C:\\x /S", true}, {"/S /D=C:\\x", true},
-        {"/Silent", false}, {"/SS", false}, {"x/S", false},      {"-S", false},      {"/q", false},
-        {"/quietly", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsUnattended(c.commandLine), c.unattended) << (c.commandLine ? c.commandLine : "(null)");
-}
 
 // The numbers a deployment tool reads, in the Windows Installer's numbering (winerror.h). Under
 // Wine the user is always an administrator and C: is the host's disk, so 740 and 112 are seen

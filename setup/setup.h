@@ -96,6 +96,33 @@ bool IsFreeSpaceEnough(LONGLONG freeBytes, int* megabytesOut);
 enum SetupMessage { kMsgPreviousInstance, kMsgNoAdmin, kMsgTooLittleSpace, kMsgUpdaterBusy };
 const char* SetupCaption(bool chinese);
 const char* SetupMessageText(SetupMessage which, bool chinese);
+// The help box's text: the switches, the exit codes, and that nothing was installed.
+const char* SetupHelpText(bool chinese);
+
+// ---- Progress of an attended unpack ------------------------------------------------------------
+
+extern const DWORD kProgressDelayMs;  // 500: an unpack that is done sooner shows nothing
+struct SetupProgress {
+    volatile LONG bytesDone;  // added to by the unpack (utl_FileUnpackHeldCounted)
+    DWORD totalBytes;
+    DWORD delayMs;
+    int dpi;  // the display's dots per inch, when the window is up
+    volatile LONG state;  // whether the window came up, or the unpack ended first
+    HANDLE stop, thread;
+};
+// Starts the window's thread: when neither ProgressUnpacked nor StopProgress has come after
+// delayMs, it shows a small window (caption as the boxes', SetupProgressText and a bar of
+// bytesDone out of totalBytes) until StopProgress. false when no thread could be started (then
+// nothing is shown).
+bool StartProgress(SetupProgress* progress, DWORD totalBytes, DWORD delayMs);
+// The unpack has ended: a window not up yet never comes; one that is up stays until StopProgress.
+void ProgressUnpacked(SetupProgress* progress);
+// Ends the thread; its window, if any, is gone when this returns. Safe on a progress never
+// started (zero-initialised) or already stopped.
+void StopProgress(SetupProgress* progress);
+// The bar's share of done out of total, 0 to 100 (100 when total is 0).
+int ProgressPercent(DWORD done, DWORD total);
+const char* SetupProgressText(bool chinese);
 
 // ---- Work folder of the elevated setup --------------------------------------------------------
 
@@ -156,9 +183,14 @@ enum SetupStop {
 };
 DWORD SetupStopExitCode(SetupStop why);
 
-// true when a blank-separated word of commandLine (null: none) is /S or /quiet, in any letter
-// case: nobody is at the desktop, so no box and no dialog may wait for an answer.
-bool IsUnattended(const char* commandLine);
+// Setup's own switches: blank-separated words of the command line (null: none), each with a
+// slash or a dash, in any letter case. Every word still reaches the installer unchanged.
+struct SetupSwitches {
+    bool unattended;  // S or quiet: nobody is at the desktop, so no window may wait for an answer
+    bool help;        // ?, h or help: the switches are shown and nothing is installed
+};
+SetupSwitches ReadSwitches(const char* commandLine);
+bool IsUnattended(const char* commandLine);  // ReadSwitches(commandLine).unattended
 
 // The whole run of the stub (WinMain's body) with the command line after the program name.
 // Returns the exit code: the installer's own when it ran to its end, else why the run stopped

@@ -204,6 +204,9 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     // The installer shows its window (what the unattended runs must not do).
     auto windows = spotter.Seen();
     EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
+    // A small payload unpacks at once: no progress window.
+    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(SetupCaption(Chinese()))),
+              windows.end());
 
     auto log = SetupLog();
     ASSERT_FALSE(log.empty());
@@ -439,6 +442,11 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
         // Something else holds the event's name: the setup cannot guard itself, and says so.
         {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1603,
          "Setup stopped: the instance event could not be made."},
+        // The dash forms, as Burn takes them.
+        {{"-S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
+         "Setup stopped: the uninstall password is needed but cannot be asked."},
+        {{"-QUIET"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+         "Setup stopped: another setup is running."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };
     WindowSpotter spotter;
@@ -463,6 +471,130 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
               (std::vector<std::string>{"folder " + kWork, "args /S"}));
     EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt"));
     for (auto& w : spotter.Seen()) ADD_FAILURE() << "window in an unattended run: " << w;
+}
+
+// Help is asked for: attended it shows the switches and exit codes in a box (also while another
+// setup runs), unattended nothing at all; either way it unpacks and starts nothing and ends in 0.
+TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
+{
+    std::string setup = MakeSetup(kPayload);
+    const struct {
+        std::vector<std::string> args;
+        bool otherSetupRuns;
+        bool box;
+    } rows[] = {
+        {{"/?"}, false, true},
+        {{"-H"}, true, true},
+        {{"/D=C:\\x", "/Help"}, false, true},
+        {{"-help", "/S"}, false, false},
+        {{"/quiet", "-?"}, true, false},
+    };
+    for (auto& row : rows) {
+        std::string shown = row.args.back();
+        vt::RemoveTree("c:\\VemloLog");
+        HANDLE other = row.otherSetupRuns ? CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon") : NULL;
+        std::vector<vt::SeenWindow> boxes;
+        std::vector<std::string> windows;
+        {
+            WindowSpotter spotter;
+            vt::Watcher watcher(row.box && shown == "/?" ? "box-help" : "");
+            EXPECT_EQ(Run(setup, row.args, 30000), 0) << shown;
+            boxes = watcher.Seen();
+            windows = spotter.Seen();
+        }
+        if (other) CloseHandle(other);
+        if (row.box) {
+            ASSERT_EQ(boxes.size(), 1u) << shown;
+            EXPECT_EQ(boxes[0].caption, SetupCaption(Chinese()));
+            EXPECT_EQ(boxes[0].text, SetupHelpText(Chinese()));
+            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "150-167", "351-356"})
+                EXPECT_NE(boxes[0].text.find(word), std::string::npos) << word;
+        } else {
+            for (auto& w : windows) ADD_FAILURE() << "window in an unattended help run: " << w;
+        }
+        EXPECT_EQ(SetupLog(), (std::vector<std::string>{"Setup stopped: help was asked for, nothing was installed.",
+                                                        "Setup exit code 0.", "Exit main"}))
+            << shown;
+        EXPECT_FALSE(vt::Exists(kWork)) << shown;
+        EXPECT_FALSE(vt::Exists("C:\\VemloDemo")) << shown;
+    }
+}
+
+// Watches for the progress window and the installer's window: whether each was up, the progress
+// window's text, and whether both were ever up at once.
+class ProgressSpotter {
+public:
+    ProgressSpotter()
+        : thread_([this] {
+              while (!stop_) {
+                  HWND progress = FindWindowA("VemloSetupProgress", NULL);
+                  HWND installer = FindWindowA("VemloSampleInstaller", NULL);
+                  bool progressUp = progress && IsWindowVisible(progress);
+                  bool installerUp = installer && IsWindowVisible(installer);
+                  if (progressUp && !progressSeen) {
+                      progressSeen = true;
+                      caption = vt::WindowText(progress);
+                      wchar_t wide[256] = L"";
+                      InternalGetWindowText(FindWindowExA(progress, NULL, "STATIC", NULL), wide, 256);
+                      text = wide;
+                      vt::Screenshot(progress, "window-progress");
+                  }
+                  installerSeen = installerSeen || installerUp;
+                  together = together || (progressUp && installerUp);
+                  Sleep(5);
+              }
+          })
+    {
+    }
+    ~ProgressSpotter() { Stop(); }
+    void Stop()
+    {
+        if (!stop_.exchange(true)) thread_.join();
+    }
+    bool progressSeen = false, installerSeen = false, together = false;
+    std::string caption;
+    std::wstring text;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// An attended unpack that takes a while shows a progress window, gone before the installer's
+// window appears; unattended the same unpack shows none.
+TEST_F(SetupRun, SlowAttendedUnpackShowsProgressUntilTheInstallerStarts)
+{
+    // The payload and many small records (a package is a 17-byte header and records): each
+    // costs the unpack a file made, which takes it well past half a second under Wine.
+    std::string package = Package(kPayload);
+    for (int i = 0; i < 1500; ++i) package += pt::Record("r" + std::to_string(i) + ".txt", "small");
+    std::string setup = Assemble(package);
+    const struct {
+        std::vector<std::string> args;
+        bool progress;
+    } rows[] = {{{}, true}, {{"/S"}, false}};
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        ProgressSpotter spotter;
+        DWORD started = GetTickCount();
+        EXPECT_EQ(Run(setup, row.args), 0);
+        DWORD ms = GetTickCount() - started;
+        spotter.Stop();
+        EXPECT_EQ(spotter.progressSeen, row.progress) << ms << " ms";
+        EXPECT_EQ(spotter.installerSeen, row.progress);  // the installer's window: attended only
+        EXPECT_FALSE(spotter.together);
+        if (row.progress) {
+            EXPECT_EQ(spotter.caption, SetupCaption(Chinese()));
+            EXPECT_EQ(spotter.text, Chinese() ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026"
+                                              : L"Preparing the installation\u2026");
+        }
+        auto log = SetupLog();
+        EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
+        ExpectEnd(log, 0);
+        EXPECT_TRUE(vt::Exists(kWork + "\\r1499.txt"));
+    }
+    vt::RemoveTree(kWork);
 }
 
 // Opens path for writing, sharing reading and writing (as an editor or a scanner might), as soon

@@ -107,6 +107,8 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         lstrcpynA(file, fullPath, sizeof file);
     }
 
+    // Attended, a window shows the unpack's progress when it takes a while.
+    SetupProgress progress = SetupProgress();
     do {
         // The folder is the administrators' and empty before anything is unpacked into it, and
         // stays open without delete sharing until the run ends, so it cannot be renamed or
@@ -130,7 +132,10 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             break;
         }
 
-        if (!utl_FileUnpackHeld(self, dir, file, g_szWorkDir, error, kPackageOffset)) break;
+        if (!IsUnattended(installerArgs)) StartProgress(&progress, size.LowPart - kPackageOffset, kProgressDelayMs);
+        int unpacked = utl_FileUnpackHeldCounted(self, dir, file, g_szWorkDir, error, kPackageOffset, &progress.bytesDone);
+        ProgressUnpacked(&progress);
+        if (!unpacked) break;
 
         char program[MAX_PATH];
         if (!utl_JoinPath(program, sizeof program, g_szWorkDir, kCompanion) || !utl_FileExists(program)) {
@@ -159,6 +164,7 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             *error = kErrNoInstaller;
             break;
         }
+        StopProgress(&progress);  // gone before the installer's window can appear
         process = NULL;
         started = StartProgram(program, installerArgs, SW_SHOW, &process, &reason);
         if (started != kStarted) {
@@ -188,6 +194,7 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         if (!GetExitCodeProcess(installer.Get(), installerExit)) *installerExit = ERROR_INSTALL_FAILURE;
         ok = true;
     } while (false);
+    StopProgress(&progress);
 
     if (g_hInstanceEvent) {
         CloseHandle(g_hInstanceEvent);

@@ -111,3 +111,20 @@ vemlo_wineserver_start() {
 vemlo_wineserver_stop() {
     "$VEMLO_WINESERVER" -k >/dev/null 2>&1 || true
 }
+
+# vemlo_winrun_parent: prints the path of scripts/winrun's Windows parent (scripts/lib/winrun-parent.c),
+# built with the 64-bit MinGW compiler on first use and whenever its source changes; it runs as
+# a 64-bit program in the 32-bit route's prefix too. Fails when it cannot be built.
+vemlo_winrun_parent() {
+    local src="$VEMLO_ROOT/scripts/lib/winrun-parent.c" out="$VEMLO_ROOT/build/winrun/winrun-parent.exe"
+    if [[ ! -f "$out" || "$src" -nt "$out" ]]; then
+        mkdir -p "$(dirname "$out")"
+        (
+            flock 9
+            if [[ ! -f "$out" || "$src" -nt "$out" ]]; then
+                x86_64-w64-mingw32-gcc -O2 -s -municode -o "$out.tmp" "$src" && mv -f "$out.tmp" "$out"
+            fi
+        ) 9>"$out.lock" >&2 || return 1
+    fi
+    [[ -f "$out" ]] && echo "$out"
+}
