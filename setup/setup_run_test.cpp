@@ -445,7 +445,7 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
         // The dash forms, as Burn takes them.
         {{"-S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
          "Setup stopped: the uninstall password is needed but cannot be asked."},
-        {{"-QUIET"}, [] { return CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon"); }, 1618,
+        {{"-QUIET"}, [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1618,
          "Setup stopped: another setup is running."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };
@@ -492,7 +492,7 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
     for (auto& row : rows) {
         std::string shown = row.args.back();
         vt::RemoveTree("c:\\VemloLog");
-        HANDLE other = row.otherSetupRuns ? CreateEventA(NULL, FALSE, FALSE, "evnt_Vemlo_stpDamon") : NULL;
+        HANDLE other = row.otherSetupRuns ? CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon") : NULL;
         std::vector<vt::SeenWindow> boxes;
         std::vector<std::string> windows;
         {
