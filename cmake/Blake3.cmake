@@ -9,8 +9,6 @@ endif()
 set(_b3 ${VEMLO_BLAKE3_DIR})
 add_library(blake3 STATIC ${_b3}/blake3.c ${_b3}/blake3_dispatch.c ${_b3}/blake3_portable.c)
 target_include_directories(blake3 SYSTEM PUBLIC ${_b3})
-# Hashing speed is the point: the product's -Os would halve it, for a few hundred bytes.
-target_compile_options(blake3 PRIVATE -O2)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   # The project's own assembly for 64-bit: GCC for Windows cannot realign the stack to the 32 and
@@ -27,13 +25,12 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
 elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i686|i386|x86)$")
   # No assembly for 32-bit: the intrinsics, each file with its own instruction set. 32-bit
   # Windows promises 4-byte stack alignment only, so every function that spills a vector realigns
-  # its own frame. AVX-512 stays out of the product: AVX2 already outruns the disk, and it costs
-  # the stub about 20 KB.
-  target_sources(blake3 PRIVATE ${_b3}/blake3_sse2.c ${_b3}/blake3_sse41.c ${_b3}/blake3_avx2.c)
-  set_source_files_properties(${_b3}/blake3_sse2.c PROPERTIES COMPILE_OPTIONS "-msse2;-mincoming-stack-boundary=2")
+  # its own frame. The stub is the product and stays small: SSE4.1 and AVX2 only (about 30 KB at
+  # -Os); a processor without SSE4.1 (none made since about 2011) hashes with the portable code.
+  target_sources(blake3 PRIVATE ${_b3}/blake3_sse41.c ${_b3}/blake3_avx2.c)
   set_source_files_properties(${_b3}/blake3_sse41.c PROPERTIES COMPILE_OPTIONS "-msse4.1;-mincoming-stack-boundary=2")
   set_source_files_properties(${_b3}/blake3_avx2.c PROPERTIES COMPILE_OPTIONS "-mavx2;-mincoming-stack-boundary=2")
-  target_compile_definitions(blake3 PRIVATE BLAKE3_NO_AVX512)
+  target_compile_definitions(blake3 PRIVATE BLAKE3_NO_SSE2 BLAKE3_NO_AVX512)
 else()
   target_compile_definitions(blake3 PRIVATE BLAKE3_NO_SSE2 BLAKE3_NO_SSE41 BLAKE3_NO_AVX2 BLAKE3_NO_AVX512)
 endif()
