@@ -73,8 +73,8 @@ int32_t Read(const Walker& w, uint8_t* buffer, uint32_t len)
 int ReadAll(const Walker& w, uint8_t* buffer, uint32_t len) { return Read(w, buffer, len) == (int32_t)len; }
 
 // Reads len stored bytes and unmixes them, feeding them to the payload digest on the way when
-// there is one; digest and transform go over the bytes in slices that stay in the first-level
-// cache.
+// there is one. The digest takes a whole piece at once: BLAKE3 hashes many 1 KiB chunks side by
+// side only when it is given many (16 KiB slices left it several times slower than in memory).
 int ReadUnmix(const Walker& w, uint8_t* buffer, uint32_t len, PayloadDigest* digest)
 {
     if (!ReadAll(w, buffer, len)) return 0;
@@ -82,7 +82,7 @@ int ReadUnmix(const Walker& w, uint8_t* buffer, uint32_t len, PayloadDigest* dig
         core_MixBytes(buffer, len);
         return 1;
     }
-    const uint32_t slice = 16 * 1024;
+    const uint32_t slice = 256 * 1024;
     for (uint32_t at = 0; at < len; at += slice) {
         uint32_t n = len - at < slice ? len - at : slice;
         core_DigestUpdate(digest, buffer + at, n);
