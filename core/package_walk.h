@@ -17,7 +17,7 @@ const uint32_t kPackageMaxNameLen = 64;
 const uint32_t kPackagePiece = 4096;
 // A destination path and a record name together stay below this (Windows' MAX_PATH).
 const uint32_t kPackagePathLimit = 260;
-// The whole end record as it is stored: N and D plain, the name and the content mixed.
+// The whole end record the writers store (BLAKE3): N and D plain, the name and the content mixed.
 const uint32_t kEndRecordLen = 8 + kPackageEndNameLen + kEndDataLen;
 
 // The number of a package whose bytes do not give the digest its end record carries (or whose
@@ -29,17 +29,25 @@ const uint32_t kErrPackageClosed = 168;
 // The record head as a writer stores it: N and D plain, then the name mixed (8 + nameLen bytes
 // into out).
 void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen);
-// The end record that closes a package with this digest: kEndRecordLen bytes into out.
-void core_EncodeEndRecord(uint8_t* out, uint64_t digest);
+// The end record that closes a package with this digest: 8 + 11 + 2 + digest->len bytes into out
+// (kEndRecordLen for BLAKE3); returns that count.
+uint32_t core_EncodeEndRecord(uint8_t* out, const DigestValue* digest);
 
 // What a walk found out about the payload digest.
 enum { kDigestNone = 0, kDigestOk = 1, kDigestMismatch = 2 };
+// The caller sets expect (or leaves it null); the walk fills in the rest.
 struct PackDigestCheck {
-    int state;           // kDigestNone: no end record, or one with no content
-    uint64_t stored;     // the value the end record carries (kDigestOk, kDigestMismatch)
-    uint64_t computed;   // the value of the bytes before the end record
-    uint32_t endOffset;  // where the end record starts, from the package start (the package
-                         // length when there is none)
+    // In: the digest the package must give (a setup's slot), null when any package will do. With
+    // it, only its algorithm is computed, and a package without an end record, or whose end record
+    // names another algorithm or value, is a mismatch.
+    const DigestValue* expect;
+    int state;             // kDigestNone: no end record, or one with no content
+    DigestValue stored;    // what the end record carries (kDigestOk, kDigestMismatch)
+    DigestValue computed;  // the same algorithm over the bytes before the end record (BLAKE3 when
+                           // the end record names none we know)
+    DigestValue blake3;    // BLAKE3-256 of those bytes: what a writer closes the package with
+    uint32_t endOffset;    // where the end record starts, from the package start (the package
+                           // length when there is none)
 };
 
 // Where the walker reads. read fills up to len bytes at the current position and returns how

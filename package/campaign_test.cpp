@@ -96,10 +96,11 @@ Expect Model(const std::string& b, DWORD offset, size_t dstLen)
         std::string name = Mix(b.substr(pos, n));
         pos += n;
         if (name == "^Vemlo_end^") {
-            // No data: no digest. Otherwise exactly one XXH3-64 entry of the bytes before it.
+            // No data: no digest. Otherwise exactly one BLAKE3 or XXH3-64 entry of the bytes before it.
             std::string data = Mix(b.substr(pos, d));
             std::string before = b.substr(offset, pos - 8 - n - offset);
-            if (d != 0 && data != std::string("\x01\x08") + pt::Be64(XXH3_64bits(before.data(), before.size())))
+            if (d != 0 && data != std::string("\x02\x20") + pt::Blake3(before) &&
+                data != std::string("\x01\x08") + pt::Be64(XXH3_64bits(before.data(), before.size())))
                 return Expect{167, {}, false};
             e.endSeen = true;
             return e;

@@ -30,21 +30,18 @@ void utl_DigestBegin(PayloadDigest* d) { core_DigestBegin(d); }
 
 void utl_DigestUpdate(PayloadDigest* d, const void* data, DWORD len) { core_DigestUpdate(d, data, len); }
 
-unsigned long long utl_DigestValue(PayloadDigest* d) { return core_DigestValue(d); }
-
-void utl_EncodeEndData(BYTE* out, unsigned long long digest) { core_EncodeEndData(out, digest); }
-
-int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest)
+int utl_DigestValue(const PayloadDigest* d, BYTE algorithm, DigestValue* out)
 {
-    uint64_t v = 0;
-    if (!core_DecodeEndData(data, len, &v)) return 0;
-    *digest = v;
-    return 1;
+    return core_DigestValue(d, algorithm, out);
 }
+
+DWORD utl_EncodeEndData(BYTE* out, const DigestValue* digest) { return core_EncodeEndData(out, digest); }
+
+int utl_DecodeEndData(const BYTE* data, DWORD len, DigestValue* digest) { return core_DecodeEndData(data, len, digest); }
 
 int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE))
 {
     return core_IsSafeRecordName(name, len, isLeadByte);
 }
 
-void utl_EncodeEndRecord(BYTE* out, unsigned long long digest) { core_EncodeEndRecord(out, digest); }
+DWORD utl_EncodeEndRecord(BYTE* out, const DigestValue* digest) { return core_EncodeEndRecord(out, digest); }

@@ -23,30 +23,38 @@ TEST(Format, MixNegatesEachByteOnItsOwn)
 
 TEST(Format, PayloadDigestAndTheEndRecordsTaggedForm)
 {
-    // Known answers from the xxhsum tool (xxhsum -H3): "" and "abc".
+    // Known answers of "abc" from b3sum and xxhsum -H3, both algorithms at once.
     PayloadDigest d;
     utl_DigestBegin(&d);
-    EXPECT_EQ(utl_DigestValue(&d), 0x2d06800538d394c2ull);
     utl_DigestUpdate(&d, "a", 1);
     utl_DigestUpdate(&d, "bc", 2);
-    EXPECT_EQ(utl_DigestValue(&d), 0x78af5f94892f3950ull);
+    DigestValue blake3, xxh3;
+    ASSERT_EQ(utl_DigestValue(&d, kDigestBlake3, &blake3), 1);
+    ASSERT_EQ(utl_DigestValue(&d, kDigestXxh3, &xxh3), 1);
+    const std::string abcBlake3 = "6437b3ac38465133ffb63b75273a8db548c558465d79db03fd359c6cd5bd9d85";
+    EXPECT_EQ(pt::HexOf(std::string((const char*)blake3.bytes, blake3.len)), abcBlake3);
 
-    BYTE data[kEndDataLen];
-    utl_EncodeEndData(data, 0x78af5f94892f3950ull);
-    const BYTE want[kEndDataLen] = {0x01, 0x08, 0x78, 0xAF, 0x5F, 0x94, 0x89, 0x2F, 0x39, 0x50};
-    EXPECT_EQ(memcmp(data, want, sizeof want), 0);
-    unsigned long long back = 0;
-    EXPECT_EQ(utl_DecodeEndData(data, sizeof data, &back), 1);
-    EXPECT_EQ(back, 0x78af5f94892f3950ull);
+    // What the writers put into the end record: id 2, length 32, the value as b3sum prints it.
+    BYTE data[kEndDataMax];
+    ASSERT_EQ(utl_EncodeEndData(data, &blake3), 34u);
+    EXPECT_EQ(pt::HexOf(std::string((const char*)data, 34)), "0220" + abcBlake3);
+    ASSERT_EQ(utl_EncodeEndData(data, &xxh3), 10u);
+    EXPECT_EQ(pt::HexOf(std::string((const char*)data, 10)), "010878af5f94892f3950");
+    DigestValue back;
+    EXPECT_EQ(utl_DecodeEndData(data, 10, &back), 1);
+    EXPECT_EQ(memcmp(back.bytes, xxh3.bytes, 8), 0);
     // Another algorithm, another value length, or any other size is no digest of ours.
-    BYTE other[kEndDataLen];
-    memcpy(other, want, sizeof want);
-    other[0] = 2;
-    EXPECT_EQ(utl_DecodeEndData(other, sizeof other, &back), 0);
-    other[0] = 1;
-    other[1] = 4;
-    EXPECT_EQ(utl_DecodeEndData(other, sizeof other, &back), 0);
-    EXPECT_EQ(utl_DecodeEndData(want, sizeof want - 1, &back), 0);
+    data[0] = 3;
+    EXPECT_EQ(utl_DecodeEndData(data, 10, &back), 0);
+    data[0] = 1;
+    data[1] = 4;
+    EXPECT_EQ(utl_DecodeEndData(data, 10, &back), 0);
+    EXPECT_EQ(utl_DecodeEndData(data, 9, &back), 0);
+    // The whole end record as stored.
+    BYTE record[kEndRecordLen];
+    ASSERT_EQ(utl_EncodeEndRecord(record, &blake3), kEndRecordLen);
+    EXPECT_EQ(std::string((const char*)record, kEndRecordLen),
+              pt::Record("^Vemlo_end^", "\x02\x20" + pt::Blake3("abc")));
 }
 
 TEST(Format, MixTwiceGivesEveryByteValueBack)

@@ -9,6 +9,7 @@
 
 #include "testing/testutil.h"
 
+#include <blake3.h>
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -47,9 +48,35 @@ inline std::string Be64(uint64_t v)
     return s;
 }
 
-// The end record of a closed package: id 1 (XXH3-64), length 8, the big-endian XXH3-64 of every
-// package byte before it, computed here with the xxHash library itself.
+// BLAKE3-256 of bytes, computed here with the BLAKE3 library itself (32 bytes).
+inline std::string Blake3(const std::string& bytes)
+{
+    blake3_hasher h;
+    blake3_hasher_init(&h);
+    blake3_hasher_update(&h, bytes.data(), bytes.size());
+    std::string out(BLAKE3_OUT_LEN, '\0');
+    blake3_hasher_finalize(&h, reinterpret_cast<uint8_t*>(&out[0]), out.size());
+    return out;
+}
+
+inline std::string HexOf(const std::string& bytes)
+{
+    static const char d[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : bytes) s += std::string(1, d[c >> 4]) + d[c & 15];
+    return s;
+}
+
+// The end record of a closed package as the writers make it: id 2 (BLAKE3), length 32, the
+// BLAKE3-256 of every package byte before it.
 inline std::string Closed(const std::string& pkg)
+{
+    return pkg + Record("^Vemlo_end^", std::string("\x02\x20") + Blake3(pkg));
+}
+
+// The same as older writers made it: id 1 (XXH3-64), length 8, the big-endian XXH3-64, computed
+// here with the xxHash library itself.
+inline std::string ClosedXxh3(const std::string& pkg)
 {
     return pkg + Record("^Vemlo_end^", std::string("\x01\x08") + Be64(XXH3_64bits(pkg.data(), pkg.size())));
 }

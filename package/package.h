@@ -30,18 +30,21 @@ int ReadAndUnmix(HANDLE file, BYTE* buffer, DWORD len);
 // A closed package ends with an end record carrying a tagged digest of the package bytes before
 // it (the layout, its constants and PayloadDigest are the core's). Whatever follows the end
 // record (a certificate table, padding) is never read.
+// Both digests run (BLAKE3-256 and, for older packages, XXH3-64).
 void utl_DigestBegin(PayloadDigest* d);
 void utl_DigestUpdate(PayloadDigest* d, const void* data, DWORD len);
-unsigned long long utl_DigestValue(PayloadDigest* d);
+// The value of one algorithm so far: 1, or 0 when it does not run.
+int utl_DigestValue(const PayloadDigest* d, BYTE algorithm, DigestValue* out);
 
-// The end record's content for a digest value: kEndDataLen plain bytes into out.
-void utl_EncodeEndData(BYTE* out, unsigned long long digest);
-// Reads an end record's plain content: 1 with *digest set when it is one XXH3-64 entry;
-// 0 when it holds anything else.
-int utl_DecodeEndData(const BYTE* data, DWORD len, unsigned long long* digest);
+// The end record's content for a digest value: 2 + digest->len plain bytes into out (kEndDataLen
+// for BLAKE3); returns that count.
+DWORD utl_EncodeEndData(BYTE* out, const DigestValue* digest);
+// Reads an end record's plain content: 1 with *digest set when it is one entry of a known
+// algorithm; 0 when it holds anything else.
+int utl_DecodeEndData(const BYTE* data, DWORD len, DigestValue* digest);
 // The whole end record that closes a package with this digest, as it is stored: N and D plain,
-// the name and the content mixed. kEndRecordLen bytes into out.
-void utl_EncodeEndRecord(BYTE* out, unsigned long long digest);
+// the name and the content mixed. Returns its length (kEndRecordLen for BLAKE3).
+DWORD utl_EncodeEndRecord(BYTE* out, const DigestValue* digest);
 
 // The core's record-name rule (core/record_name.h), for the reader. Pure.
 int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE));
@@ -93,13 +96,16 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 // The same for a package the caller holds open as src (a handle of pszSrcPath\pszSrcFile, read
 // access): the bytes and the size come from the handle, never from the name, and every file is
 // created new: a name that exists in the destination already is a 165, never reused. The trace
-// is the same as utl_FileUnpack's.
+// is the same as utl_FileUnpack's. With expect (a setup's slot), the package must be closed with
+// exactly that digest over exactly its bytes: anything else is a 167, with the files this call
+// made deleted again, and one more trace line when the package was sound but not that one.
 int utl_FileUnpackHeld(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
-                       const char* pszDstPath, DWORD* error, DWORD dwOffset);
+                       const char* pszDstPath, DWORD* error, DWORD dwOffset, const DigestValue* expect = nullptr);
 // The same, adding the length of every piece of content written to *bytesDone (null: not
 // counted) with an interlocked add, so that another thread can show the progress.
 int utl_FileUnpackHeldCounted(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
-                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone);
+                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone,
+                              const DigestValue* expect = nullptr);
 
 // Adds pszSrcPath\pszSrcFile as one record to the package pszDstPath\pszDstFile: a new package
 // (header first, any old file replaced) when bAdd is 0, appended to an existing one otherwise.

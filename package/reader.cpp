@@ -255,23 +255,33 @@ DWORD UnpackFail(DWORD* error, DWORD code)
 
 void TraceDigest(const PackDigestCheck& check)
 {
-    char line[160];
+    char line[256], stored[2 * kDigestMaxLen + 1], computed[2 * kDigestMaxLen + 1];
+    core_DigestHex(&check.stored, stored);
+    core_DigestHex(&check.computed, computed);
     if (check.state == kDigestNone) {
         utl_Format(line, sizeof line, "%sthe package carries no payload digest.", kPrefix);
     } else if (check.state == kDigestOk) {
-        utl_Format(line, sizeof line, "%spayload digest XXH3-64 %08x%08x verified.", kPrefix,
-                   (DWORD)(check.stored >> 32), (DWORD)check.stored);
+        utl_Format(line, sizeof line, "%spayload digest %s %s verified.", kPrefix,
+                   core_DigestName(check.stored.algorithm), stored);
     } else {
-        utl_Format(line, sizeof line, "%spayload digest mismatch: the end record carries %08x%08x, the "
-                   "package gives %08x%08x.", kPrefix, (DWORD)(check.stored >> 32), (DWORD)check.stored,
-                   (DWORD)(check.computed >> 32), (DWORD)check.computed);
+        utl_Format(line, sizeof line, "%spayload digest mismatch: the end record carries %s, the package gives %s.",
+                   kPrefix, stored, computed);
     }
     utl_WriteLog(kModule, line, 0);
+    if (check.expect && !core_DigestEqual(check.expect, &check.stored)) {
+        // Sound in itself, but not the package this setup was made and signed for.
+        char expected[2 * kDigestMaxLen + 1];
+        core_DigestHex(check.expect, expected);
+        utl_Format(line, sizeof line, "%sthis setup carries the payload digest %s %s: the package is not its own.",
+                   kPrefix, core_DigestName(check.expect->algorithm), expected);
+        utl_WriteLog(kModule, line, 0);
+    }
 }
 
-// Both unpackers: held is the open source, or INVALID_HANDLE_VALUE to open it by name.
+// Both unpackers: held is the open source, or INVALID_HANDLE_VALUE to open it by name; expect,
+// when not null, the digest the package must give.
 int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath, DWORD* error,
-           DWORD dwOffset, volatile LONG* bytesDone = nullptr)
+           DWORD dwOffset, const DigestValue* expect, volatile LONG* bytesDone = nullptr)
 {
     if (!error) return 0;
     // The trace has a line for every step: the day's file stays open for the whole unpack.
@@ -298,6 +308,7 @@ int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const ch
     target.createNew = held != INVALID_HANDLE_VALUE;
     target.bytesDone = bytesDone;
     PackDigestCheck check;
+    check.expect = expect;
     PackVisitor visitor;
     visitor.begin = UnpackBegin;
     visitor.piece = UnpackPiece;
@@ -327,21 +338,22 @@ int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const ch
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                    DWORD* error, DWORD dwOffset)
 {
-    return Unpack(INVALID_HANDLE_VALUE, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset);
+    return Unpack(INVALID_HANDLE_VALUE, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, nullptr);
 }
 
 int utl_FileUnpackHeld(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
-                       const char* pszDstPath, DWORD* error, DWORD dwOffset)
+                       const char* pszDstPath, DWORD* error, DWORD dwOffset, const DigestValue* expect)
 {
-    return utl_FileUnpackHeldCounted(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, nullptr);
+    return utl_FileUnpackHeldCounted(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, nullptr, expect);
 }
 
 int utl_FileUnpackHeldCounted(HANDLE src, const char* pszSrcPath, const char* pszSrcFile,
-                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone)
+                              const char* pszDstPath, DWORD* error, DWORD dwOffset, volatile LONG* bytesDone,
+                              const DigestValue* expect)
 {
     if (src == INVALID_HANDLE_VALUE || src == NULL) {
         if (!error) return 0;
         return UnpackFail(error, 156);
     }
-    return Unpack(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, bytesDone);
+    return Unpack(src, pszSrcPath, pszSrcFile, pszDstPath, error, dwOffset, expect, bytesDone);
 }

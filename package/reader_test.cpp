@@ -406,9 +406,8 @@ TEST(Reader, PayloadDigestIsCheckedWhileUnpacking)
     const std::string base = Header() + Record("a.txt", "abc") + Record("b.bin", pt::Pattern(5000, 3));
     const std::string closed = pt::Closed(base);
     const std::string signature = pt::Pattern(1500, 4);  // what signing appends: never read
-    const uint64_t digest = XXH3_64bits(base.data(), base.size());
     auto flip = [](std::string b, size_t at) { b[at] = static_cast<char>(b[at] ^ 0x01); return b; };
-    const size_t valueAt = closed.size() - 8, idAt = closed.size() - 10;
+    const size_t valueAt = closed.size() - 32, idAt = closed.size() - 34;
     struct Case {
         const char* what;
         std::string bytes;
@@ -424,6 +423,8 @@ TEST(Reader, PayloadDigestIsCheckedWhileUnpacking)
         {"an algorithm this reader does not know", flip(closed, idAt) + signature, 0, 167},
         {"an end record carrying something else", base + Record("^Vemlo_end^", "zzzzz"), 0, 167},
         {"no end record", base, 0, 0},
+        {"closed by an older writer (XXH3-64)", pt::ClosedXxh3(base) + signature, 0, 0},
+        {"XXH3-64 damaged", flip(pt::ClosedXxh3(base), base.size() - 100), 0, 167},
     };
     for (const Case& c : cases) {
         pt::ClearLogs();
@@ -443,12 +444,69 @@ TEST(Reader, PayloadDigestIsCheckedWhileUnpacking)
                 << t[t.size() - 2];
         }
     }
-    // The verified digest is named in the trace as xxhsum -H3 prints it.
+    // The verified digest is named in the trace as b3sum (or xxhsum -H3) prints it.
     pt::ClearLogs();
     Unpack("rd_digest", closed);
+    EXPECT_EQ(Trace().back(), "utl_FileUnpack: payload digest BLAKE3 " + pt::HexOf(pt::Blake3(base)) + " verified.");
+    pt::ClearLogs();
+    Unpack("rd_digest", pt::ClosedXxh3(base));
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(XXH3_64bits(base.data(), base.size())));
     EXPECT_EQ(Trace().back(), "utl_FileUnpack: payload digest XXH3-64 " + std::string(hex) + " verified.");
+}
+
+// A setup bound to its package (the digest in its slot) unpacks that package and no other, and
+// an unbound one (no digest expected) any sound package.
+TEST(Reader, HeldSourceWithAnExpectedDigestTakesOnlyThatPackage)
+{
+    const std::string mine = Header() + Record("a.txt", "mine") + Record("b.bin", pt::Pattern(9000, 5));
+    const std::string other = Header() + Record("a.txt", "other") + Record("evil.exe", "MZ");
+    DigestValue expect = {};
+    expect.algorithm = kDigestBlake3;
+    expect.len = 32;
+    memcpy(expect.bytes, pt::Blake3(mine).data(), 32);
+    const std::string mineHex = pt::HexOf(pt::Blake3(mine));
+    const std::string notOwn = "utl_FileUnpack: this setup carries the payload digest BLAKE3 " + mineHex +
+                               ": the package is not its own.";
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool bound;
+        DWORD error;
+        std::string line;  // the trace line before the error line
+    } rows[] = {
+        {"its own package", pt::Closed(mine) + "signature", true, 0, ""},
+        {"another sound package", pt::Closed(other) + "signature", true, 167, notOwn},
+        {"its own bytes closed with XXH3-64", pt::ClosedXxh3(mine), true, 167, notOwn},
+        {"its own bytes, no end record", mine, true, 167, notOwn},
+        {"its own bytes, an empty end record", mine + Record("^Vemlo_end^", ""), true, 167, notOwn},
+        {"another package, unbound", pt::Closed(other), false, 0, ""},
+    };
+    std::string d = vt::FreshDir("rd_expect");
+    for (auto& row : rows) {
+        std::string out = d + "\\out";
+        vt::RemoveTree(out);
+        vt::MakeDirs(out);
+        vt::WriteAll(d + "\\p.bin", row.bytes);
+        pt::ClearLogs();
+        HANDLE src = CreateFileA((d + "\\p.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(src, INVALID_HANDLE_VALUE);
+        DWORD err = kUntouched;
+        int ok = utl_FileUnpackHeld(src, d.c_str(), "p.bin", out.c_str(), &err, 0, row.bound ? &expect : nullptr);
+        CloseHandle(src);
+        EXPECT_EQ(ok, row.error == 0) << row.what;
+        std::vector<std::string> t = Trace();
+        if (row.error) {
+            EXPECT_EQ(err, row.error) << row.what;
+            EXPECT_TRUE(vt::List(out).empty()) << row.what;  // nothing of it stays
+            ASSERT_GE(t.size(), 2u);
+            EXPECT_EQ(t[t.size() - 2], row.line) << row.what;
+            EXPECT_EQ(t.back(), "utl_FileUnpack:Err: 167.") << row.what;
+        } else {
+            EXPECT_EQ(err, kUntouched) << row.what;
+            EXPECT_TRUE(vt::Exists(out + "\\a.txt")) << row.what;
+        }
+    }
 }
 
 TEST(Reader, HeldSourceIsReadThroughItsHandleAndMakesOnlyNewFiles)

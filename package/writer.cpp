@@ -225,7 +225,7 @@ int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* erro
     pkg.keep = true;
 
     int closed = 0;
-    PackDigestCheck check;
+    PackDigestCheck check = {};
     PackVisitor v = {};
     v.begin = SeeEnd;
     v.ctx = &closed;
@@ -240,14 +240,13 @@ int utl_ClosePackage(const char* pszDstPath, const char* pszDstFile, DWORD* erro
     if (!SetFilePointerEx(pkg.file.Get(), zero, &pkg.start, FILE_END)) return (*error = 157), 0;
     pkg.keep = false;  // from here on a failure cuts the package back
     BYTE record[kEndRecordLen];
-    utl_EncodeEndRecord(record, check.computed);
+    DWORD len = utl_EncodeEndRecord(record, &check.blake3);
     DWORD written = 0;
-    if (!WriteFile(pkg.file.Get(), record, sizeof record, &written, NULL) || written != sizeof record)
-        return (*error = 157), 0;
+    if (!WriteFile(pkg.file.Get(), record, len, &written, NULL) || written != len) return (*error = 157), 0;
     pkg.keep = true;
-    char line[MAX_PATH + 96];
-    utl_Format(line, sizeof line, "utl_ClosePackage: %s payload digest XXH3-64 %08x%08x", dstAbsFile,
-               (DWORD)(check.computed >> 32), (DWORD)check.computed);
+    char hex[2 * kDigestMaxLen + 1], line[MAX_PATH + 128];
+    core_DigestHex(&check.blake3, hex);
+    utl_Format(line, sizeof line, "utl_ClosePackage: %s payload digest BLAKE3 %s", dstAbsFile, hex);
     utl_WriteLog(kModule, line, 0);
     return 1;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "core/payload_digest.h"
+
 // ---- Program-wide values ----------------------------------------------------------------------
 
 extern HANDLE g_hInstanceEvent;    // the single-instance event, NULL when none
@@ -156,6 +158,11 @@ HANDLE OpenOwnImage(char* path, DWORD size);
 // 1 when the first bytes of file (up to 4096 of its headers) are those that module was loaded
 // from, the image base the loader may have written left aside.
 int IsLoadedImage(HANDLE file, HMODULE module);
+// The payload slot of the running image, as the loader mapped it (the file may show anything by
+// now; the mapped image is what Windows checked the signature of). 1 with *digest set when vpack
+// filled it: only the package with that digest may be installed; 0 when it is empty (an
+// unbound setup takes any sound package); -1 when it is no slot.
+int ReadOwnSlot(DigestValue* digest);
 
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 

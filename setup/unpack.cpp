@@ -88,16 +88,10 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
     char line[MAX_PATH + 64];
     char fullPath[MAX_PATH], dir[MAX_PATH], file[MAX_PATH];
     dir[0] = file[0] = '\0';
-    // The package is read through the file WinMain has held since the start; a run that did not
-    // go through WinMain opens it here.
-    FileHandle ownedSelf;
+    // The package is read only through the file WinMain has held since the start: a file opened
+    // by name now could be anybody's (the name may have been swapped since).
     HANDLE self = g_hSetupFile;
-    if (self == INVALID_HANDLE_VALUE) {
-        ownedSelf.Reset(OpenOwnImage(fullPath, sizeof fullPath));
-        self = ownedSelf.Get();
-    } else {
-        lstrcpynA(fullPath, g_szSetupPath, sizeof fullPath);
-    }
+    lstrcpynA(fullPath, g_szSetupPath, sizeof fullPath);
     if (const char* slash = utl_FindLastBackslash(fullPath)) {
         size_t n = (size_t)(slash - fullPath);
         memcpy(dir, fullPath, n);
@@ -132,8 +126,17 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             break;
         }
 
+        // A filled slot binds this image to one package: the same stub with another package
+        // (a swapped file, a setup assembled by somebody else) is refused with 167.
+        DigestValue bound;
+        int slot = ReadOwnSlot(&bound);
+        if (slot < 0) {
+            *error = kErrDigestMismatch;
+            break;
+        }
         if (!IsUnattended(installerArgs)) StartProgress(&progress, size.LowPart - kPackageOffset, kProgressDelayMs);
-        int unpacked = utl_FileUnpackHeldCounted(self, dir, file, g_szWorkDir, error, kPackageOffset, &progress.bytesDone);
+        int unpacked = utl_FileUnpackHeldCounted(self, dir, file, g_szWorkDir, error, kPackageOffset,
+                                                 &progress.bytesDone, slot ? &bound : NULL);
         ProgressUnpacked(&progress);
         if (!unpacked) break;
 

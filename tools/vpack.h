@@ -39,6 +39,9 @@ bool VpackWantsHelp(int argc, char** argv);
 const unsigned long kVpackStubImage = 307200;
 // Prints "vpack: error N: <meaning> (<what>)" on standard error and returns 1.
 int VpackFailWith(unsigned long code, const std::string& what = "");
-// "digest: ok XXH3-64 <hex>", "digest: none" or "digest: mismatch (...)".
+// "digest: ok BLAKE3 <hex>" (or "digest: ok XXH3-64 <hex>" for a package closed by an older
+// vpack), "digest: none" or "digest: mismatch (...)".
 std::string VpackDigestText(const PackDigestCheck& check);
+// The value in lower-case hex, as b3sum (or xxhsum -H3) prints it.
+std::string VpackDigestHex(const DigestValue& v);
 std::string VpackHex64(unsigned long long v);

@@ -42,5 +42,5 @@ cp sub.vpk keep.vpk
 cmp -s sub.vpk keep.vpk || fail "a failed append changed the package"
 "$vpack" close keep.vpk >/dev/null
 "$vpack" append keep.vpk out/a.txt 2>/dev/null && fail "append to a closed package succeeded"
-[[ $(( $(stat -c %s keep.vpk) - $(stat -c %s sub.vpk) )) -eq 29 ]] || fail "close did not add one 29-byte end record"
+[[ $(( $(stat -c %s keep.vpk) - $(stat -c %s sub.vpk) )) -eq 53 ]] || fail "close did not add one 53-byte end record"
 echo "vpack for Linux: names, links and refusals as expected"

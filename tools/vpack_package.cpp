@@ -56,12 +56,20 @@ std::string VpackHex64(unsigned long long v)
     return text;
 }
 
+std::string VpackDigestHex(const DigestValue& v)
+{
+    char hex[2 * kDigestMaxLen + 1];
+    core_DigestHex(&v, hex);
+    return hex;
+}
+
 std::string VpackDigestText(const PackDigestCheck& check)
 {
     if (check.state == kDigestNone) return "digest: none";
-    if (check.state == kDigestOk) return "digest: ok XXH3-64 " + VpackHex64(check.stored);
-    return "digest: mismatch (the end record carries " + VpackHex64(check.stored) + ", the package gives " +
-           VpackHex64(check.computed) + ")";
+    if (check.state == kDigestOk)
+        return std::string("digest: ok ") + core_DigestName(check.stored.algorithm) + " " + VpackDigestHex(check.stored);
+    return "digest: mismatch (the end record carries " + VpackDigestHex(check.stored) + ", the package gives " +
+           VpackDigestHex(check.computed) + ")";
 }
 
 namespace {

@@ -122,8 +122,7 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     vt::WriteAll(d + "\\in\\b.bin", pt::Pattern(70000, 6));
     const std::string pkg = pt::Header() + pt::Record("a.txt", "abc") + pt::Record("b.bin", pt::Pattern(70000, 6));
     std::string image = stub + std::string(307200 - stub.size(), '\0');
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(XXH3_64bits(pkg.data(), pkg.size())));
+    const std::string hex = pt::HexOf(pt::Blake3(pkg));  // as b3sum prints it
 
     Outcome made = Vpack({"setup", d + "\\stub.exe", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin"});
     EXPECT_EQ(made.code, 0) << made.err;
@@ -134,7 +133,7 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s2.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome closed = Vpack({"close", d + "\\p.vpk"});
-    EXPECT_EQ(closed.out, "digest: ok XXH3-64 " + std::string(hex) + "\n") << closed.err;
+    EXPECT_EQ(closed.out, "digest: ok BLAKE3 " + hex + "\n") << closed.err;
     EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s3.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome more = Vpack({"append", d + "\\p.vpk", d + "\\in\\a.txt"});
@@ -144,7 +143,7 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
 
     // Signed: whatever follows the end record is never read. No --offset needed for a setup.
     vt::WriteAll(d + "\\s.exe", image + pt::Closed(pkg) + pt::Pattern(1536, 7));
-    const std::string listing = "a.txt\t3\nb.bin\t70000\ndigest: ok XXH3-64 " + std::string(hex) + "\n";
+    const std::string listing = "a.txt\t3\nb.bin\t70000\ndigest: ok BLAKE3 " + hex + "\n";
     Outcome l = Vpack({"list", d + "\\s.exe"});
     EXPECT_EQ(l.code, 0) << l.err;
     EXPECT_EQ(l.out, listing);
@@ -184,6 +183,33 @@ TEST(VpackPackage, UsageAndHelp)
         EXPECT_EQ(h.code, 0);
         EXPECT_EQ(h.out.rfind(std::string("usage: vpack ") + cmd, 0), 0u) << h.out;
     }
+}
+
+// The real stub: its empty slot (found here by its bytes) receives the BLAKE3 of the package and
+// nothing else of the stub changes; a package closed by an older vpack (XXH3-64) is still read,
+// and closed afresh with BLAKE3.
+TEST(VpackPackage, AssembledStubCarriesThePackageDigestInItsSlot)
+{
+    std::string d = vt::FreshDir("vpack_slot");
+    const std::string base = pt::Header() + pt::Record("a.txt", "abc") + pt::Record("b.bin", pt::Pattern(9000, 2));
+    vt::WriteAll(d + "\\old.vpk", pt::ClosedXxh3(base));
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(XXH3_64bits(base.data(), base.size())));
+    Outcome l = Vpack({"list", d + "\\old.vpk"});
+    EXPECT_EQ(l.out, "a.txt\t3\nb.bin\t9000\ndigest: ok XXH3-64 " + std::string(hex) + "\n") << l.err;
+
+    const std::string stub = vt::ReadAll(vt::BinDir() + "\\Setup.exe");
+    const std::string empty = std::string("VemloSlt\x01\x02\x00\x20", 12) + std::string(36, '\0');
+    size_t at = stub.find(empty);
+    ASSERT_NE(at, std::string::npos) << "the stub carries no empty slot";
+    EXPECT_EQ(stub.find(empty, at + 1), std::string::npos);
+    Outcome a = Vpack({"assemble", vt::BinDir() + "\\Setup.exe", d + "\\old.vpk", d + "\\s.exe"});
+    ASSERT_EQ(a.code, 0) << a.err;
+    EXPECT_NE(a.out.find("payload digest: BLAKE3 " + pt::HexOf(pt::Blake3(base)) + "\n"), std::string::npos) << a.out;
+    std::string want = stub + std::string(307200 - stub.size(), '\0');
+    want[at + 10] = 1;
+    want.replace(at + 12, 32, pt::Blake3(base));
+    EXPECT_EQ(vt::ReadAll(d + "\\s.exe"), want + pt::Closed(base));
 }
 
 }  // namespace

@@ -203,7 +203,7 @@ unsigned long VpackClosePackage(const std::string& package)
     out.file.fd = ::open(package.c_str(), O_RDWR | O_CLOEXEC);
     if (out.file.fd < 0) return 156;
     int closed = 0;
-    PackDigestCheck check;
+    PackDigestCheck check = {};
     CoreVisitor v = {};
     v.begin = SeeEnd;
     v.ctx = &closed;
@@ -214,8 +214,8 @@ unsigned long VpackClosePackage(const std::string& package)
     if (out.start < 0) return 157;
     out.keep = false;
     uint8_t record[kEndRecordLen];
-    core_EncodeEndRecord(record, check.computed);
-    if (!WriteAll(out.file.fd, record, sizeof record) || (::fsync(out.file.fd) != 0 && errno != EINVAL)) return 157;
+    uint32_t len = core_EncodeEndRecord(record, &check.blake3);
+    if (!WriteAll(out.file.fd, record, len) || (::fsync(out.file.fd) != 0 && errno != EINVAL)) return 157;
     out.keep = true;
     return 0;
 }
@@ -280,7 +280,7 @@ unsigned long VpackUnpack(const std::string& path, const std::string& dir, unsig
     if (src.fd < 0) return 156;
     Unpacking u;
     u.dir = dir;
-    PackDigestCheck check;
+    PackDigestCheck check = {};
     CoreVisitor v = {};
     v.begin = UnpackBegin;
     v.piece = UnpackPiece;

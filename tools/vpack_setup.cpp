@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/image_slot.h"
 #include "tools/vpack.h"
 
 namespace {
@@ -21,15 +22,17 @@ bool ReadWhole(const char* path, std::vector<char>* bytes)
 }
 
 // The end record that closes package bytes with their digest.
-std::vector<char> EndRecord(unsigned long long digest)
+std::vector<char> EndRecord(const DigestValue& digest)
 {
     uint8_t record[kEndRecordLen];
-    core_EncodeEndRecord(record, digest);
-    return std::vector<char>(record, record + sizeof record);
+    uint32_t len = core_EncodeEndRecord(record, &digest);
+    return std::vector<char>(record, record + len);
 }
 
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
 // record with their digest. The package is checked first: a damaged one never becomes a setup.
+// The same digest goes into the stub's slot, so that the setup, once signed, installs this
+// package and no other.
 int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
 {
     std::vector<char> stub, package;
@@ -47,7 +50,9 @@ int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
     if (!ReadWhole(packagePath, &package)) return VpackFail((std::string("cannot read package ") + packagePath).c_str());
     if (check.endOffset > package.size()) return VpackFail((std::string("package changed while read: ") + packagePath).c_str());
     package.resize(check.endOffset);
-    std::vector<char> end = EndRecord(check.computed);
+    std::vector<char> end = EndRecord(check.blake3);
+    int slot = core_FillImageSlot(reinterpret_cast<uint8_t*>(stub.data()), stub.size(), &check.blake3);
+    if (slot < 0) return VpackFail((std::string("stub ") + stubPath + " has a damaged payload slot").c_str());
 
     size_t stubSize = stub.size();
     stub.resize(kVpackStubImage, '\0');
@@ -67,7 +72,9 @@ int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
     std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath,
                 (unsigned long)(kVpackStubImage + package.size() + end.size()), (unsigned long)stubSize,
                 kVpackStubImage, (unsigned long)(package.size() + end.size()));
-    std::printf("payload digest: XXH3-64 %s\n", VpackHex64(check.computed).c_str());
+    std::printf("payload digest: BLAKE3 %s\n", VpackDigestHex(check.blake3).c_str());
+    // A stub from before the slot makes a setup that takes any sound package: say so.
+    std::printf(slot ? "stub slot: filled\n" : "stub slot: none (this setup is not bound to its package)\n");
     return 0;
 }
 

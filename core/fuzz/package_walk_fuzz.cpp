@@ -107,8 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         PayloadDigest d;
         core_DigestBegin(&d);
         core_DigestUpdate(&d, bytes, check.endOffset);
-        if (core_DigestValue(&d) != check.computed) std::abort();
-        if (check.state == kDigestOk && check.stored != check.computed) std::abort();
+        DigestValue blake3, computed;
+        core_DigestValue(&d, kDigestBlake3, &blake3);
+        if (!core_DigestEqual(&blake3, &check.blake3)) std::abort();
+        if (!core_DigestValue(&d, check.computed.algorithm, &computed) || !core_DigestEqual(&computed, &check.computed))
+            std::abort();
+        if (check.state == kDigestOk && !core_DigestEqual(&check.stored, &check.computed)) std::abort();
     } else if (fullError == kErrDigestMismatch) {
         if (!skimOk || skim.records != full.records) std::abort();
     } else if (skimOk || skimError != fullError || skim.records != full.records) {
