@@ -40,15 +40,6 @@ struct Extraction {
     }
 };
 
-// The folders between dest and a record's file: "a\b\c.txt" gives a and a\b.
-std::vector<std::string> FoldersOf(const std::string& dest, const std::string& hostName)
-{
-    std::vector<std::string> folders;
-    for (size_t i = 0; i < hostName.size(); ++i)
-        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dest, hostName.substr(0, i)));
-    return folders;
-}
-
 // First walk: every record's destination, with nothing written. 0 or the reason to stop.
 unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, PackDigestCheck* check,
                    std::vector<VpackListed>* records)
@@ -78,7 +69,7 @@ unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, P
             return kVpackErrName;
         }
         const std::string path = VpackJoinRecord(x->dest, host);
-        for (const std::string& folder : FoldersOf(x->dest, host)) {
+        for (const std::string& folder : VpackRecordFolders(x->dest, host)) {
             VpackKind kind = VpackKindOf(folder, false);
             if (kind != kVpackMissing && kind != kVpackDir) {
                 x->what = folder + " is there and is no folder: nothing was extracted";
@@ -111,7 +102,7 @@ uint32_t Begin(void* ctx, const CoreRecord* record)
     Target& t = x->targets[x->recordTarget[record->index]];
     std::string host;
     VpackHostName(std::string(record->name, record->nameLen), &host);
-    for (const std::string& folder : FoldersOf(x->dest, host)) {
+    for (const std::string& folder : VpackRecordFolders(x->dest, host)) {
         if (VpackKindOf(folder, false) == kVpackDir) continue;
         if (!VpackMakeDir(folder)) {
             x->what = folder + ": " + VpackSystemReason();

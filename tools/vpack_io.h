@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Splits a path at its last separator: "a.txt" gives "." and "a.txt". On Windows \ and / both
 // separate (double-byte characters stepped over) and "C:x" gives "C:." and "x"; on Linux only /
@@ -83,6 +84,9 @@ using VpackLeadByteFn = int (*)(uint8_t);
 VpackLeadByteFn VpackLeadBytes();
 // dir joined with a record's host name: its \ separators made the host's.
 std::string VpackJoinRecord(const std::string& dir, const std::string& hostName);
+// The folders between dir and a record's file, outermost first: "a\b\c.txt" gives dir/a and
+// dir/a/b. A double-byte character's trail byte 0x5C is no separator.
+std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName);
 // Windows: an empty text when every argument reached the program as typed; else the line that
 // says which one did not (the system's ANSI code page lacks a character of it). Linux: empty.
 std::string VpackArgumentProblem(int argc, char** argv);

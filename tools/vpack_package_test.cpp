@@ -255,4 +255,62 @@ TEST(VpackPackage, LargePayloadsStreamInFlatMemory)
     DeleteFileA((d + "\\s.exe").c_str());
 }
 
+// Every file under dir (relative name and bytes), sorted: what a failed extract must leave alone.
+std::vector<std::string> Tree(const std::string& dir, const std::string& rel = "")
+{
+    std::vector<std::string> out;
+    for (const std::string& n : vt::List(dir + rel)) {
+        std::string path = rel + "\\" + n;
+        DWORD attributes = GetFileAttributesA((dir + path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            out.push_back(path + "\\");
+            for (const std::string& inner : Tree(dir, path)) out.push_back(inner);
+        } else {
+            out.push_back(path + "=" + vt::ReadAll(dir + path));
+        }
+    }
+    return out;
+}
+
+// extract into a folder that holds the user's own files: a failure at any point leaves it exactly
+// as it was (no file of the package, no folder it made, no temporary); success adds the records.
+TEST(VpackPackage, ExtractChangesOnlyWhatItMakes)
+{
+    std::string d = vt::FreshDir("vpack_extract");
+    const std::string dest = d + "\\dest";
+    vt::MakeDirs(dest + "\\keep");
+    vt::WriteAll(dest + "\\a.txt", "the user's own");
+    vt::WriteAll(dest + "\\keep\\x.bin", "kept");
+    const std::string records = pt::Header() + pt::Record("new.txt", "new") + pt::Record("sub\\b.txt", "in sub" + std::string(9000, 's'));
+    std::string damaged = pt::Closed(records);
+    damaged[damaged.size() - 29 - 100] ^= 0x01;  // a content byte of the last record
+    std::string header = records;
+    header[17 + 8 + 7 + 3] = '\x50';  // the second record's name length: 0xB0, above 64
+    const struct {
+        const char* label;
+        std::string package;
+        std::string error;  // the start of the error line
+    } kRows[] = {
+        {"digest mismatch", damaged, "vpack: error 167: "},
+        {"damaged header", header, "vpack: error 161: "},
+        {"a name taken", records + pt::Record("a.txt", "theirs"), "vpack: " + dest + "\\a.txt exists: nothing was"},
+        {"a name outside", records + pt::Record("..\\evil.txt", "x"), "vpack: error 165: "},
+    };
+    const std::vector<std::string> before = Tree(dest);
+    for (const auto& row : kRows) {
+        vt::WriteAll(d + "\\p.vpk", row.package);
+        Outcome x = Vpack({"extract", d + "\\p.vpk", dest});
+        EXPECT_EQ(x.code, 1) << row.label;
+        EXPECT_EQ(x.err.rfind(row.error, 0), 0u) << row.label << ": " << x.err;
+        EXPECT_EQ(Tree(dest), before) << row.label;
+        EXPECT_FALSE(vt::Exists(d + "\\evil.txt")) << row.label;
+    }
+    vt::WriteAll(d + "\\p.vpk", pt::Closed(records));
+    Outcome ok = Vpack({"extract", d + "\\p.vpk", dest});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Tree(dest), (std::vector<std::string>{"\\a.txt=the user's own", "\\keep\\", "\\keep\\x.bin=kept",
+                                                    "\\new.txt=new", "\\sub\\",
+                                                    "\\sub\\b.txt=in sub" + std::string(9000, 's')}));
+}
+
 }  // namespace

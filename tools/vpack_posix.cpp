@@ -328,6 +328,15 @@ std::string VpackJoinRecord(const std::string& dir, const std::string& hostName)
     return path;
 }
 
+std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName)
+{
+    // Locale text: in UTF-8 and the other charsets a Linux locale uses, every 0x5C is a \.
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < hostName.size(); ++i)
+        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+    return folders;
+}
+
 std::string VpackArgumentProblem(int, char**) { return ""; }
 
 namespace {

@@ -238,6 +238,19 @@ std::string VpackJoinRecord(const std::string& dir, const std::string& hostName)
     return path + hostName;
 }
 
+std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName)
+{
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < hostName.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(hostName[i])) && i + 1 < hostName.size()) {
+            ++i;  // the trail byte may be 0x5C and is then part of the character
+            continue;
+        }
+        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+    }
+    return folders;
+}
+
 std::string VpackArgumentProblem(int argc, char** argv)
 {
     // The C runtime gives main the command line in the ANSI code page, a character it lacks made
