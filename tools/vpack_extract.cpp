@@ -24,7 +24,7 @@ struct Extraction {
     std::map<std::string, size_t> byPath;       // a later record of the same name wins
     std::vector<size_t> recordTarget;           // record index (from 1) -> target
     VpackFile file;
-    unsigned long err = 0;
+    bool flushFailed = false;
     std::string what;
 
     ~Extraction()
@@ -127,7 +127,14 @@ uint32_t Piece(void* ctx, const uint8_t* data, uint32_t len)
     return 157;
 }
 
-void Finish(void* ctx) { static_cast<Extraction*>(ctx)->file.Close(); }
+// A record's file is complete: on the disk before it is closed, so that the renames at the end
+// put only flushed files in place.
+void Finish(void* ctx)
+{
+    Extraction* x = static_cast<Extraction*>(ctx);
+    if (x->file.IsOpen() && !VpackFlush(&x->file)) x->flushFailed = true;
+    x->file.Close();
+}
 
 }  // namespace
 
@@ -172,6 +179,7 @@ VPACK_COMMAND(extract, 2, "extract", "vpack extract PACKAGE DIR [--offset N] [--
         return VpackFailWith(err, x.what);
     }
     x.file.Close();
+    if (x.flushFailed) return VpackFailWith(157, x.dest + ": " + VpackSystemReason());
     for (Target& t : x.targets) {
         if (!VpackCommit(&x.file, t.tmp, t.path, x.force)) return VpackFailWith(165, t.path + ": " + VpackSystemReason());
         t.tmp.clear();

@@ -36,6 +36,8 @@ bool VpackRead(VpackFile* f, void* data, size_t len, size_t* got);
 bool VpackWrite(VpackFile* f, const void* data, size_t len);
 bool VpackSeek(VpackFile* f, uint64_t position);
 bool VpackSize(VpackFile* f, uint64_t* size);
+// Flushes what was written to f to the disk.
+bool VpackFlush(VpackFile* f);
 
 // Creates a new, empty, uniquely named file ".NAME.vpack-XXXXXX" in target's folder, opened for
 // writing; *tmp is its path. Nothing is left behind when it fails.

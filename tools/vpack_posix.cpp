@@ -138,6 +138,8 @@ bool VpackSize(VpackFile* f, uint64_t* size)
     return true;
 }
 
+bool VpackFlush(VpackFile* f) { return ::fsync((int)f->h) == 0 || errno == EINVAL || Failed(); }
+
 bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
 {
     std::string dir, name;

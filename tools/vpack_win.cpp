@@ -107,6 +107,8 @@ bool VpackSize(VpackFile* f, uint64_t* size)
     return true;
 }
 
+bool VpackFlush(VpackFile* f) { return FlushFileBuffers(H(f)) || Failed(); }
+
 bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
 {
     std::string dir, name;
