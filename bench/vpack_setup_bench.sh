@@ -23,9 +23,9 @@ open(sys.argv[1], "wb").write(stub)
 PY
 sync
 
-# seconds COMMAND...: the best wall time of three runs, each with what it wrote flushed to the
-# disk as vpack flushes its own (cp and the hash get the same sync at their end).
-seconds() {
+# ms COMMAND...: the best wall time of three runs in milliseconds, each with what it wrote flushed
+# to the disk as vpack flushes its own (cp and the hash get the same sync at their end).
+ms() {
     local start end best="" i t
     for i in 1 2 3; do
         rm -f "$work/copy" "$work/Setup.exe"
@@ -34,23 +34,33 @@ seconds() {
         sync
         end=$(date +%s%N)
         t=$(( (end - start) / 1000000 ))
-        [[ -z "$best" || $t -lt $best ]] && best=$t
+        if [[ -z "$best" || $t -lt $best ]]; then best=$t; fi
     done
-    printf '%d.%02d' $((best / 1000)) $((best % 1000 / 10))
+    echo "$best"
 }
+sec() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
 cp_hash() { cp "$work/ulmApxSvr.exe" "$work/copy" && "$@" "$work/copy" >/dev/null 2>&1; }
 
 cp "$work/ulmApxSvr.exe" "$work/copy" && sync  # warms the disk's writeback for everybody
-t_cp=$(seconds cp "$work/ulmApxSvr.exe" "$work/copy")
-t_xxh=$(seconds cp_hash xxhsum -H3)
-if command -v b3sum >/dev/null; then t_b3=$(seconds cp_hash b3sum); fi
-t_vpack=$(seconds "$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
+t_cp=$(ms cp "$work/ulmApxSvr.exe" "$work/copy")
+t_xxh=$(ms cp_hash xxhsum -H3)
+if command -v b3sum >/dev/null; then t_b3=$(ms cp_hash b3sum); fi
+t_vpack=$(ms "$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
 rm -f "$work/Setup.exe"
-peak=$( { /usr/bin/time -f '%M' "$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" \
-          "$work/VemloSetup.exe" >/dev/null; } 2>&1 | tail -1)
+# The peak RSS of one more run, as the kernel counted it (KiB). GNU time starts it from a small
+# process; without it Python does, whose own size the count then includes (an upper bound).
+run_setup=("$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
+if [[ -x /usr/bin/time ]]; then
+    peak=$( { /usr/bin/time -f '%M' "${run_setup[@]}" >/dev/null; } 2>&1 | tail -1)
+else
+    peak=$(python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "${run_setup[@]}")
+fi
 
 echo "payload: $mib MiB of random bytes; best of three runs, each followed by sync"
-printf '  %-28s %6s s\n' "cp" "$t_cp" "cp + xxhsum -H3" "$t_xxh"
-[[ -n "${t_b3:-}" ]] && printf '  %-28s %6s s\n' "cp + b3sum" "$t_b3"
-printf '  %-28s %6s s   (%sx cp + xxhsum -H3)\n' "vpack setup" "$t_vpack" "$(echo "scale=2; x = $t_vpack / $t_xxh; if (x < 1) print 0; x" | bc)"
+printf '  %-28s %6s s\n' "cp" "$(sec "$t_cp")" "cp + xxhsum -H3" "$(sec "$t_xxh")"
+if [[ -n "${t_b3:-}" ]]; then printf '  %-28s %6s s\n' "cp + b3sum" "$(sec "$t_b3")"; fi
+ratio=$(( t_vpack * 100 / t_xxh ))
+printf '  %-28s %6s s   (%d.%02dx cp + xxhsum -H3)\n' "vpack setup" "$(sec "$t_vpack")" $((ratio / 100)) $((ratio % 100))
 echo "  vpack setup peak RSS: $((peak / 1024)) MiB"
