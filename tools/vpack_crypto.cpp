@@ -36,11 +36,9 @@ const char* VrfMeaning(unsigned long code)
     }
 }
 
-int FailCode(long code, const char* meaning)
+int FailCode(long code, const std::string& meaning)
 {
-    char text[200];
-    std::snprintf(text, sizeof text, "%ld: %s", code, meaning);
-    return VpackFail(text);
+    return VpackFail((std::to_string(code) + ": " + meaning).c_str());
 }
 
 // Named pairs hash the fixed icon block and allow 7820 bytes; the general pair neither.
@@ -141,7 +139,11 @@ VPACK_COMMAND(Sign, 3, "sign", "vpack sign INI VRF [--pair custom|uninstall|wbq|
     VpackOutput out;
     if (unsigned long err = out.Open(vrf, &what)) return VpackFailWith(err, what);
     out.file.Close();
-    if (unsigned long code = VpackMakeVrf(ini, out.tmp, named)) return FailCode((long)code, VrfMeaning(code));
+    if (unsigned long code = VpackMakeVrf(ini, out.tmp, named)) {
+        // The settings file is at fault, or the digest file that could not be written.
+        bool written = code == VRF_ERR_CREATE || code == VRF_ERR_WRITE;
+        return FailCode((long)code, std::string(VrfMeaning(code)) + " (" + (written ? vrf : ini) + ")");
+    }
     if (unsigned long err = out.Commit(&what)) return VpackFailWith(err, what);
     std::printf("signed %s -> %s (%s pair)\n", ini.c_str(), vrf.c_str(), named ? "named" : "general");
     return 0;
@@ -153,7 +155,8 @@ VPACK_COMMAND(Verify, 3, "verify", "vpack verify INI VRF [--pair custom|uninstal
     std::string ini, vrf;
     bool named;
     if (!DigestArgs("verify", argc, argv, &ini, &vrf, &named)) return 2;
-    if (!VpackVerifyVrf(ini, vrf, named)) return VpackFail("digest does not match (or a file is missing)");
+    if (!VpackVerifyVrf(ini, vrf, named))
+        return VpackFail(("digest does not match (or a file is missing): " + ini + ", " + vrf).c_str());
     std::printf("match\n");
     return 0;
 }
