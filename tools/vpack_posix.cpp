@@ -170,6 +170,11 @@ bool VpackCommit(VpackFile* f, const std::string& tmp, const std::string& target
     f->Close();
     int rc = replace ? ::rename(tmp.c_str(), target.c_str())
                      : ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the no-replace rename: a new link fails just the same on a taken name.
+        rc = ::link(tmp.c_str(), target.c_str());
+        if (rc == 0) ::unlink(tmp.c_str());
+    }
     if (rc != 0) return Failed();
     // The new name lasts only once the folder that holds it is on the disk too.
     std::string dir, name;
