@@ -2,7 +2,10 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "core/package_walk.h"
 
 #include "tools/vpack_io.h"
 
@@ -11,6 +14,7 @@
 using VpackRun = int (*)(int argc, char** argv);
 
 struct VpackCommand {
+    int group;  // in the help: 1 make a release, 2 inspect, 3 stored formats
     const char* name;
     const char* usage;    // "vpack list PACKAGE [--offset N]"
     const char* summary;  // one line for the help text
@@ -21,27 +25,137 @@ struct VpackRegistrar {
     explicit VpackRegistrar(const VpackCommand& command);
 };
 
-#define VPACK_COMMAND(ident, name, usage, summary)                                         \
-    static int VpackRun_##ident(int argc, char** argv);                                    \
-    static VpackRegistrar vpackReg_##ident({name, usage, summary, &VpackRun_##ident});     \
+#define VPACK_COMMAND(ident, group, name, usage, summary)                                        \
+    static int VpackRun_##ident(int argc, char** argv);                                           \
+    static VpackRegistrar vpackReg_##ident({group, name, usage, summary, &VpackRun_##ident});     \
     static int VpackRun_##ident(int argc, char** argv)
 
 // Prints "usage: <usage>" of the named command on standard error and returns 2.
 int VpackUsage(const char* name);
 // Prints "vpack: <text>" on standard error and returns 1.
 int VpackFail(const char* text);
-// True when the arguments ask for help ("-h" or "--help" anywhere).
+// True when the arguments ask for help ("-h" or "--help" anywhere before "--").
 bool VpackWantsHelp(int argc, char** argv);
+
+// ---- Command lines ----------------------------------------------------------------------------
+
+// The arguments of one command: its operands in order and the options it was given. Options come
+// anywhere before "--"; everything after it is an operand.
+struct VpackArgs {
+    std::vector<std::string> pos;
+    std::vector<std::pair<std::string, std::string>> options;  // name and value ("" for a flag)
+    bool Has(const char* name) const;
+    const char* Value(const char* name) const;  // null when not given
+};
+// Parses argv: flags and valued are the option names the command takes (null-terminated lists).
+// False (after printing the usage line of command) on an option it does not take or one that
+// lacks its value.
+bool VpackParse(const char* command, int argc, char** argv, const char* const* flags, const char* const* valued,
+                VpackArgs* out);
+// Applies --codepage N when given: 0, or the exit status of the failure it printed.
+int VpackApplyCodepage(const char* command, const VpackArgs& args);
 
 // ---- Shared by the package and setup commands -------------------------------------------------
 
 // Where a setup executable carries its package: the stub's image is padded to this size.
 const unsigned long kVpackStubImage = 307200;
-// Prints "vpack: error N: <meaning> (<what>)" on standard error and returns 1.
+// vpack's own refusals beside the package error numbers: a name the reader would refuse, an
+// output that is one of the inputs, a payload past the format's 4 GiB, a stub that is no stub,
+// a payload without the programs, and a destination name taken.
+const unsigned long kVpackErrName = 1;
+const unsigned long kVpackErrSameFile = 2;
+const unsigned long kVpackErrTooLarge = 3;
+const unsigned long kVpackErrStub = 4;
+const unsigned long kVpackErrPrograms = 5;
+const unsigned long kVpackErrExists = 6;
+// Prints "vpack: error N: <meaning> (<what>)" (for vpack's own refusals "vpack: <what>") on
+// standard error and returns 1.
 int VpackFailWith(unsigned long code, const std::string& what = "");
+// --offset N of list and extract (a setup executable's 307200 when not given): 0 or the usage
+// exit status.
+int VpackPackageOffset(const char* command, const VpackArgs& args, uint32_t* offset);
+// Prints one line per record (name as this host shows it, a tab, size), then the digest line.
+struct VpackListed;
+void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigestCheck& check);
 // "digest: ok BLAKE3 <hex>" (or "digest: ok XXH3-64 <hex>" for a package closed by an older
 // vpack), "digest: none" or "digest: mismatch (...)".
 std::string VpackDigestText(const PackDigestCheck& check);
 // The value in lower-case hex, as b3sum (or xxhsum -H3) prints it.
 std::string VpackDigestHex(const DigestValue& v);
-std::string VpackHex64(unsigned long long v);
+
+// ---- vpack_store.cpp: packages over the platform's files --------------------------------------
+// Each returns 0 or an error number with *what saying which file and why.
+
+// The payload digest of package bytes (BLAKE3-256, what vpack closes packages with and what a
+// setup's slot carries): the one place vpack computes it.
+struct VpackDigest {
+    PayloadDigest state;
+    void Begin();
+    void Update(const void* data, size_t len);
+    DigestValue Value() const;
+};
+// The end record that closes a package with this digest: kEndRecordLen bytes into out.
+void VpackEndRecord(const DigestValue& digest, uint8_t* out);
+
+// Opens a file to read: 152 when missing or a folder, 156 when it cannot be opened.
+unsigned long VpackOpenInput(const std::string& path, VpackFile* f, std::string* what);
+// Walks the package in path from offset with every check of the reader, names in the stored code
+// page; the content goes through the visitor in pieces of a fixed buffer.
+unsigned long VpackWalk(const std::string& path, uint32_t offset, CoreVisitor visitor, std::string* what);
+
+struct VpackListed {
+    std::string name;  // as stored
+    unsigned long size;
+    bool isEnd;
+};
+// Walks the package with the digest check; a mismatch is 167. records (when set) gets every
+// record, the end record included.
+unsigned long VpackCheckPackage(const std::string& path, uint32_t offset, PackDigestCheck* check,
+                                std::vector<VpackListed>* records, std::string* what);
+
+// A file to pack: its path, its record name as stored, its size and identity.
+struct VpackInput {
+    std::string path, stored;
+    uint64_t size = 0;
+    VpackFileId id;
+};
+// Looks at every input before anything is written: it is a file, below 4 GiB, and its name is one
+// the reader takes, in the stored code page.
+unsigned long VpackPlanInputs(const std::vector<std::string>& paths, std::vector<VpackInput>* inputs,
+                              std::string* what);
+// The bytes one record of this name and size takes in a package.
+unsigned long VpackRecordBytes(const std::string& storedName, uint64_t size);
+// kVpackErrSameFile when target is the same file as one of inputs, however spelt.
+unsigned long VpackRefuseSameFile(const std::string& target, const std::vector<std::string>& inputs,
+                                  std::string* what);
+
+// A file being written: a temporary beside target, put in place by Commit; removed again when
+// the command fails before that.
+struct VpackOutput {
+    std::string target, tmp;
+    VpackFile file;
+    VpackOutput() = default;
+    VpackOutput(const VpackOutput&) = delete;
+    VpackOutput& operator=(const VpackOutput&) = delete;
+    ~VpackOutput();
+    unsigned long Open(const std::string& path, std::string* what);
+    unsigned long Put(const void* data, size_t len, std::string* what);
+    unsigned long Commit(std::string* what);
+};
+
+// Package bytes into an output, with the running digest of what it wrote.
+struct VpackPackageWriter {
+    VpackOutput* out;
+    VpackDigest digest;
+    uint64_t written = 0;
+    explicit VpackPackageWriter(VpackOutput* o) : out(o) { digest.Begin(); }
+    unsigned long Put(const void* data, size_t len, std::string* what);
+    unsigned long Magic(std::string* what);
+    // One record from the input file, streamed; 166 when the file changed size.
+    unsigned long Record(const VpackInput& in, std::string* what);
+    // The first len bytes of the package in path (from its start), which a walk found to have the
+    // BLAKE3 digest expected; 166 when they do not any more.
+    unsigned long Copy(const std::string& path, uint64_t len, const DigestValue& expected, std::string* what);
+    // The end record with the digest of everything put so far (*value).
+    unsigned long End(DigestValue* value, std::string* what);
+};

@@ -36,11 +36,9 @@ const char* VrfMeaning(unsigned long code)
     }
 }
 
-int FailCode(long code, const char* meaning)
+int FailCode(long code, const std::string& meaning)
 {
-    char text[200];
-    std::snprintf(text, sizeof text, "%ld: %s", code, meaning);
-    return VpackFail(text);
+    return VpackFail((std::to_string(code) + ": " + meaning).c_str());
 }
 
 // Named pairs hash the fixed icon block and allow 7820 bytes; the general pair neither.
@@ -67,26 +65,33 @@ bool NamedPair(const char* ini, const char* pair, bool* named)
     return true;
 }
 
-// INI VRF [--pair NAME]: true with the three filled in, false on wrong usage.
-bool DigestArgs(int argc, char** argv, const char** ini, const char** vrf, bool* named)
+// INI VRF [--pair NAME]: true with the three filled in, false on wrong usage (the usage line
+// printed).
+bool DigestArgs(const char* command, int argc, char** argv, std::string* ini, std::string* vrf, bool* named)
 {
-    const char* pair = nullptr;
-    const char* positional[2] = {};
-    int n = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--pair")) {
-            if (++i >= argc) return false;
-            pair = argv[i];
-        } else if (n < 2) {
-            positional[n++] = argv[i];
-        } else {
-            return false;
-        }
+    static const char* const kValued[] = {"--pair", nullptr};
+    VpackArgs a;
+    if (!VpackParse(command, argc, argv, nullptr, kValued, &a)) return false;
+    if (a.pos.size() != 2 || !NamedPair(a.pos[0].c_str(), a.Value("--pair"), named)) {
+        VpackUsage(command);
+        return false;
     }
-    if (n != 2) return false;
-    *ini = positional[0];
-    *vrf = positional[1];
-    return NamedPair(*ini, pair, named);
+    *ini = a.pos[0];
+    *vrf = a.pos[1];
+    return true;
+}
+
+// The one operand of a command that takes no options ("--" lets it start with a dash).
+bool OneOperand(const char* command, int argc, char** argv, std::string* operand)
+{
+    VpackArgs a;
+    if (!VpackParse(command, argc, argv, nullptr, nullptr, &a)) return false;
+    if (a.pos.size() != 1) {
+        VpackUsage(command);
+        return false;
+    }
+    *operand = a.pos[0];
+    return true;
 }
 
 std::string HexOf(const unsigned char* p, size_t n)
@@ -102,55 +107,66 @@ std::string HexOf(const unsigned char* p, size_t n)
 
 }  // namespace
 
-VPACK_COMMAND(EncryptPwd, "encrypt-pwd", "vpack encrypt-pwd PASSWORD",
+VPACK_COMMAND(EncryptPwd, 3, "encrypt-pwd", "vpack encrypt-pwd [--] PASSWORD",
               "print the stored form (DES-ECB + Base64) of a password")
 {
-    if (argc != 1) return VpackUsage("encrypt-pwd");
-    std::string text;
-    int rc = VpackEncryptPwd(argv[0], &text);
+    std::string password, text;
+    if (!OneOperand("encrypt-pwd", argc, argv, &password)) return 2;
+    int rc = VpackEncryptPwd(password, &text);
     if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
     std::printf("%s\n", text.c_str());
     return 0;
 }
 
-VPACK_COMMAND(DecryptPwd, "decrypt-pwd", "vpack decrypt-pwd TEXT", "print the password of a stored form")
+VPACK_COMMAND(DecryptPwd, 3, "decrypt-pwd", "vpack decrypt-pwd TEXT", "print the password of a stored form")
 {
-    if (argc != 1) return VpackUsage("decrypt-pwd");
-    std::string out;
-    int rc = VpackDecryptPwd(argv[0], &out);
+    std::string text, out;
+    if (!OneOperand("decrypt-pwd", argc, argv, &text)) return 2;
+    int rc = VpackDecryptPwd(text, &out);
     if (rc != PWD_OK) return FailCode(rc, PwdMeaning(rc));
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::printf("\n");
     return 0;
 }
 
-VPACK_COMMAND(Sign, "sign", "vpack sign INI VRF [--pair custom|uninstall|wbq|general]",
+VPACK_COMMAND(Sign, 3, "sign", "vpack sign INI VRF [--pair custom|uninstall|wbq|general]",
               "make the .vrf digest file of a settings file (pair from the file name by default)")
 {
-    const char *ini, *vrf;
+    std::string ini, vrf, what;
     bool named;
-    if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("sign");
-    if (unsigned long code = VpackMakeVrf(ini, vrf, named)) return FailCode((long)code, VrfMeaning(code));
-    std::printf("signed %s -> %s (%s pair)\n", ini, vrf, named ? "named" : "general");
+    if (!DigestArgs("sign", argc, argv, &ini, &vrf, &named)) return 2;
+    // Made under a temporary name and put in place whole: a failure leaves the old .vrf as it was.
+    VpackOutput out;
+    if (unsigned long err = out.Open(vrf, &what)) return VpackFailWith(err, what);
+    out.file.Close();
+    if (unsigned long code = VpackMakeVrf(ini, out.tmp, named)) {
+        // The settings file is at fault, or the digest file that could not be written.
+        bool written = code == VRF_ERR_CREATE || code == VRF_ERR_WRITE;
+        return FailCode((long)code, std::string(VrfMeaning(code)) + " (" + (written ? vrf : ini) + ")");
+    }
+    if (unsigned long err = out.Commit(&what)) return VpackFailWith(err, what);
+    std::printf("signed %s -> %s (%s pair)\n", ini.c_str(), vrf.c_str(), named ? "named" : "general");
     return 0;
 }
 
-VPACK_COMMAND(Verify, "verify", "vpack verify INI VRF [--pair custom|uninstall|wbq|general]",
+VPACK_COMMAND(Verify, 3, "verify", "vpack verify INI VRF [--pair custom|uninstall|wbq|general]",
               "check a settings file against its .vrf digest file (exit 0 match, 1 not)")
 {
-    const char *ini, *vrf;
+    std::string ini, vrf;
     bool named;
-    if (!DigestArgs(argc, argv, &ini, &vrf, &named)) return VpackUsage("verify");
-    if (!VpackVerifyVrf(ini, vrf, named)) return VpackFail("digest does not match (or a file is missing)");
+    if (!DigestArgs("verify", argc, argv, &ini, &vrf, &named)) return 2;
+    if (!VpackVerifyVrf(ini, vrf, named))
+        return VpackFail(("digest does not match (or a file is missing): " + ini + ", " + vrf).c_str());
     std::printf("match\n");
     return 0;
 }
 
-VPACK_COMMAND(Md5, "md5", "vpack md5 FILE", "print the MD5 digest of a file in lower-case hex")
+VPACK_COMMAND(Md5, 3, "md5", "vpack md5 FILE", "print the MD5 digest of a file in lower-case hex")
 {
-    if (argc != 1) return VpackUsage("md5");
+    std::string path;
+    if (!OneOperand("md5", argc, argv, &path)) return 2;
     unsigned char digest[16];
-    if (!VpackMd5File(argv[0], digest)) return VpackFail("cannot read the file whole");
+    if (!VpackMd5File(path, digest)) return VpackFail(("cannot read " + path + " whole").c_str());
     std::printf("%s\n", HexOf(digest, sizeof digest).c_str());
     return 0;
 }

@@ -58,7 +58,8 @@ TEST(VpackCrypto, SignVerifyAndMd5)
     EXPECT_EQ(Vpack({"verify", any, anyVrf, "--pair", "general"}).code, 0);
     Outcome big = Vpack({"sign", any, anyVrf, "--pair", "custom"});
     EXPECT_EQ(big.code, 1);
-    EXPECT_EQ(big.out, "vpack: 302: the settings file is too large for its pair\n");
+    EXPECT_EQ(big.out, "vpack: 302: the settings file is too large for its pair (" + any + ")\n");
+    EXPECT_TRUE(vt::Exists(anyVrf));  // the digest file made before is still there
 
     vt::WriteAll(ini, "abd");
     EXPECT_EQ(Vpack({"verify", ini, vrf}).code, 1);

@@ -15,7 +15,7 @@ const char kModule[] = "setup";
 
 }  // namespace
 
-VPACK_COMMAND(uninstall_check, "uninstall-check", "vpack uninstall-check",
+VPACK_COMMAND(uninstall_check, 3, "uninstall-check", "vpack uninstall-check",
               "would the setup ask for the uninstall password here? (runs its lookup, logs to c:\\VemloLog)")
 {
     (void)argv;

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # usage: tools/vpack_native_test.sh VPACK  — what only vpack for Linux has to get right: record names
 # with \ become folders below the destination and never leave it, a link planted at a record's name
-# is not written through, and a refused package leaves nothing. Packages are made here by hand.
+# is not written through, a refused package leaves nothing, names go through the code page of the
+# Windows that unpacks them, and a 1 GiB payload streams in flat memory. Packages are made here by
+# hand; stored names come from iconv.
 set -euo pipefail
+export LC_ALL=C.UTF-8
 vpack="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -10,9 +13,11 @@ cd "$work"
 fail() { echo "vpack_native_test: $*" >&2; exit 1; }
 
 # record NAME DATA: one record as stored (lengths plain little-endian, name and data negated).
-mixed() { python3 -c 'import sys; sys.stdout.buffer.write(bytes((-b) & 255 for b in sys.argv[1].encode()))' "$1"; }
+# Names and contents are given as bytes: mixed() negates each byte of its argument as it is.
+mixed() { python3 -c 'import os,sys; sys.stdout.buffer.write(bytes((-b) & 255 for b in os.fsencode(sys.argv[1])))' "$1"; }
 le32() { python3 -c 'import sys,struct; sys.stdout.buffer.write(struct.pack("<I", int(sys.argv[1])))' "$1"; }
-record() { le32 "${#1}"; le32 "${#2}"; mixed "$1"; mixed "$2"; }
+blen() { printf '%s' "$1" | wc -c; }
+record() { le32 "$(blen "$1")"; le32 "$(blen "$2")"; mixed "$1"; mixed "$2"; }
 package() { mixed "^-=Vemlo=-^ Reed "; while [[ $# -gt 0 ]]; do record "$1" "$2"; shift 2; done; }
 
 # A name with \ lands in the folder below the destination, as on Windows.
@@ -30,11 +35,18 @@ for name in '..\evil.txt' '../evil.txt' 'sub\..\..\evil.txt' '/tmp/evil.txt' 'C:
     [[ -z "$(ls -A dst)" && ! -e evil.txt && ! -e /tmp/evil.txt ]] || fail "'$name' wrote a file"
 done
 
-# A link at a record's name is not followed: the file it points to stays as it was.
+# A link at a record's name is not followed: the file it points to stays as it was, even with
+# --force, and so does one at a folder of a record's name.
 echo precious >target.txt
-rm -rf dst && mkdir dst && ln -s ../target.txt dst/a.txt
-set +e; "$vpack" extract sub.vpk dst >/dev/null 2>&1; rc=$?; set -e
-[[ $rc -eq 1 && "$(cat target.txt)" == precious ]] || fail "extract wrote through a link (exit $rc)"
+mkdir -p elsewhere
+for force in "" --force; do
+    rm -rf dst && mkdir dst && ln -s ../target.txt dst/a.txt
+    set +e; "$vpack" extract sub.vpk dst $force >/dev/null 2>&1; rc=$?; set -e
+    [[ $rc -eq 1 && "$(cat target.txt)" == precious && ! -e dst/sub ]] || fail "extract wrote through a link (exit $rc)"
+    rm -rf dst && mkdir dst && ln -s ../elsewhere dst/sub
+    set +e; "$vpack" extract sub.vpk dst $force >/dev/null 2>&1; rc=$?; set -e
+    [[ $rc -eq 1 && -z "$(ls -A elsewhere)" && ! -e dst/a.txt ]] || fail "extract wrote through a folder link (exit $rc)"
+done
 
 # A failed append leaves the package as it was; a closed one takes nothing more.
 cp sub.vpk keep.vpk
@@ -43,4 +55,44 @@ cmp -s sub.vpk keep.vpk || fail "a failed append changed the package"
 "$vpack" close keep.vpk >/dev/null
 "$vpack" append keep.vpk out/a.txt 2>/dev/null && fail "append to a closed package succeeded"
 [[ $(( $(stat -c %s keep.vpk) - $(stat -c %s sub.vpk) )) -eq 53 ]] || fail "close did not add one 53-byte end record"
-echo "vpack for Linux: names, links and refusals as expected"
+# Names beyond ASCII: stored in the code page given, shown and unpacked back in the locale's.
+for cp in 936 1252; do
+    case $cp in 936) name='客户端 配置.ini' ;; 1252) name='Übersicht für café.txt' ;; esac
+    rm -rf cp && mkdir -p cp/in && printf 'settings %s' "$cp" >"cp/in/$name"
+    stored="$(printf '%s' "$name" | iconv -f UTF-8 -t "CP$cp")"
+    "$vpack" create --codepage "$cp" cp/p.vpk "cp/in/$name" || fail "create --codepage $cp"
+    package "$stored" "settings $cp" >cp/expected.vpk
+    cmp -s cp/expected.vpk cp/p.vpk || fail "code page $cp: the name is not stored as iconv gives it"
+    [[ "$("$vpack" list --codepage "$cp" cp/p.vpk)" == "$name	$(blen "settings $cp")"* ]] || fail "list --codepage $cp"
+    "$vpack" extract --codepage "$cp" cp/p.vpk cp/out || fail "extract --codepage $cp"
+    cmp -s "cp/in/$name" "cp/out/$name" || fail "code page $cp: the file did not come back under its name"
+    # Without the code page: create says how, list shows the bytes, extract unpacks nothing.
+    set +e; err="$("$vpack" create cp/q.vpk "cp/in/$name" 2>&1)"; rc=$?; set -e
+    [[ $rc -eq 1 && "$err" == *"pass --codepage N"* && ! -e cp/q.vpk ]] || fail "no code page: create gave $rc, '$err'"
+    [[ "$("$vpack" list cp/p.vpk)" == *'\x'* ]] || fail "no code page: list did not show the bytes"
+    set +e; err="$("$vpack" extract cp/p.vpk cp/none 2>&1)"; rc=$?; set -e
+    [[ $rc -eq 1 && "$err" == *"pass --codepage N"* && ! -e cp/none ]] || fail "no code page: extract gave $rc, '$err'"
+done
+# A double-byte character whose trail byte is 0x5C (the \ of ASCII) is no separator in 936.
+package "$(printf '\xb1\x5c.txt')" 'gb' >dbcs.vpk
+"$vpack" extract --codepage 936 dbcs.vpk dbcs || fail "a 936 name with a 0x5C trail byte was refused"
+[[ "$(cat "dbcs/$(printf '\xb1\x5c' | iconv -f CP936 -t UTF-8).txt")" == gb ]] || fail "the 0x5C trail byte split the name"
+
+# 1 GiB through setup and list: peak memory stays flat (the payload is sparse, so this is quick).
+mkdir -p big && truncate -s 1G big/ulmApxSvr.exe && : >big/VemloSetup.exe
+python3 - "$vpack" <<'PY' || fail "1 GiB payload"
+import os, resource, subprocess, sys
+stub = bytearray(1024); stub[0:2] = b"MZ"; stub[0x3C:0x40] = (0x80).to_bytes(4, "little")
+stub[0x80:0x86] = b"PE\0\0\x4c\x01"
+open("big/stub.exe", "wb").write(stub)
+for args in (["setup", "big/stub.exe", "-o", "big/Setup.exe", "big/ulmApxSvr.exe", "big/VemloSetup.exe"],
+             ["list", "big/Setup.exe"]):
+    subprocess.run([sys.argv[1]] + args, check=True, stdout=subprocess.DEVNULL)
+size = os.path.getsize("big/Setup.exe")
+want = 307200 + 17 + (8 + 13 + (1 << 30)) + (8 + 14) + 53
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024
+print(f"1 GiB payload: setup of {size} bytes, peak RSS {peak} MiB")
+sys.exit(0 if size == want and peak <= 64 else 1)
+PY
+rm -rf big
+echo "vpack for Linux: names, links, code pages, refusals and a 1 GiB payload as expected"

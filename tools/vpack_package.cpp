@@ -1,5 +1,6 @@
-// vpack's package commands: create, append, list and extract, all through the library's own
-// package writer and reader (list walks the records with the reader's checks, writing nothing).
+// vpack's package commands: create, append, list and extract, and the one error line every package
+// failure prints. Each command checks everything it can before it writes, and writes through
+// temporaries that are put in place only when the whole command succeeded.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,7 @@ const char* ErrorText(unsigned long code)
     switch (code) {
     case 150: return "a path argument is missing";
     case 151: return "a path is 260 characters or longer";
-    case 152: return "the source file does not exist";
+    case 152: return "the source file does not exist or is not a file";
     case 153: return "the package to append to does not exist";
     case 154: return "the existing package cannot be deleted";
     case 155: return "the file size cannot be read, is 4 GiB or more, or is not above the offset";
@@ -43,17 +44,10 @@ const char* ErrorText(unsigned long code)
 
 int VpackFailWith(unsigned long code, const std::string& what)
 {
+    if (code < 100) return VpackFail(what.c_str());  // vpack's own refusals say it all in what
     std::string line = "error " + std::to_string(code) + ": " + ErrorText(code);
     if (!what.empty()) line += " (" + what + ")";
     return VpackFail(line.c_str());
-}
-
-std::string VpackHex64(unsigned long long v)
-{
-    char text[17];
-    std::snprintf(text, sizeof text, "%08lx%08lx", static_cast<unsigned long>(v >> 32),
-                  static_cast<unsigned long>(v & 0xFFFFFFFFu));
-    return text;
 }
 
 std::string VpackDigestHex(const DigestValue& v)
@@ -74,129 +68,161 @@ std::string VpackDigestText(const PackDigestCheck& check)
 
 namespace {
 
-int FailWith(unsigned long code, const std::string& what = "") { return VpackFailWith(code, what); }
-
 // The package behind a setup executable: an "MZ" file larger than the stub's image.
-unsigned long DefaultOffset(const std::string& path)
+uint32_t DefaultOffset(const std::string& path)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
+    VpackFile f;
     char mz[2] = {0, 0};
-    bool exe = std::fread(mz, 1, 2, f) == 2 && mz[0] == 'M' && mz[1] == 'Z';
-    bool large = exe && std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) > static_cast<long>(kVpackStubImage);
-    std::fclose(f);
-    return large ? kVpackStubImage : 0;
+    size_t got = 0;
+    uint64_t size = 0;
+    if (!VpackOpenRead(path, &f) || !VpackRead(&f, mz, 2, &got) || got != 2 || !VpackSize(&f, &size)) return 0;
+    return mz[0] == 'M' && mz[1] == 'Z' && size > kVpackStubImage ? kVpackStubImage : 0;
 }
 
-bool ParseOffset(const char* text, unsigned long* out)
+bool ParseOffset(const char* text, uint32_t* out)
 {
     if (!text || !*text || *text == '-') return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 0);
     if (errno || *end || v > 0xFFFFFFFFull) return false;
-    *out = static_cast<unsigned long>(v);
+    *out = static_cast<uint32_t>(v);
     return true;
 }
 
-// Options shared by list and extract: positional arguments, --offset N, -v.
-struct Args {
-    std::vector<std::string> pos;
-    unsigned long offset = 0;
-    bool offsetGiven = false;
-    bool verbose = false;
-};
-
-bool ParseArgs(int argc, char** argv, bool allowVerbose, Args* a)
+// A stored name as this host shows it: converted from the code page, or byte by byte with every
+// byte beyond ASCII as \xNN when there is no code page to convert it with.
+std::string Shown(const std::string& stored)
 {
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--offset") == 0) {
-            if (i + 1 >= argc || !ParseOffset(argv[++i], &a->offset)) return false;
-            a->offsetGiven = true;
-        } else if (allowVerbose && std::strcmp(argv[i], "-v") == 0) {
-            a->verbose = true;
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            return false;
+    std::string host;
+    if (VpackHostName(stored, &host)) return host;
+    std::string text;
+    char hex[8];
+    for (unsigned char c : stored) {
+        if (c < 0x80) {
+            text += (char)c;
         } else {
-            a->pos.push_back(argv[i]);
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            text += hex;
         }
     }
-    if (!a->offsetGiven && !a->pos.empty()) a->offset = DefaultOffset(a->pos[0]);
-    return true;
-}
-
-// Adds the files to the package in the given order; the first one starts a new package when
-// fresh is set.
-int PackFiles(const char* command, int argc, char** argv, bool fresh)
-{
-    if (argc < 2) return VpackUsage(command);
-    std::string pkgDir, pkgName;
-    if (!VpackSplitPath(argv[0], &pkgDir, &pkgName)) return VpackUsage(command);
-    for (int i = 1; i < argc; ++i) {
-        std::string dir, name;
-        if (!VpackSplitPath(argv[i], &dir, &name)) return VpackUsage(command);
-        if (unsigned long err = VpackPackFile(argv[0], argv[i], !(fresh && i == 1))) return FailWith(err, argv[i]);
-    }
-    return 0;
-}
-
-// Walks the package with the reader's checks and its digest, writing nothing. 0 when it is sound
-// (a digest mismatch is 167), else the error number.
-unsigned long ListPackage(const std::string& path, unsigned long offset, std::vector<VpackListed>* records, PackDigestCheck* check)
-{
-    unsigned long err = VpackCheckPackage(path, offset, check, records);
-    if (err == 0 && check->state == kDigestMismatch) err = kErrDigestMismatch;
-    return err;
-}
-
-void Print(const std::vector<VpackListed>& records, const PackDigestCheck& check)
-{
-    for (const VpackListed& r : records) std::printf("%s\t%lu\n", r.name.c_str(), static_cast<unsigned long>(r.size));
-    std::printf("%s\n", VpackDigestText(check).c_str());
+    return text;
 }
 
 }  // namespace
 
-VPACK_COMMAND(create, "create", "vpack create PACKAGE FILE...",
-              "make a new package of the files, in the order given (record name = bare file name)")
+int VpackPackageOffset(const char* command, const VpackArgs& args, uint32_t* offset)
 {
-    return PackFiles("create", argc, argv, true);
+    const char* text = args.Value("--offset");
+    if (!text) {
+        *offset = DefaultOffset(args.pos[0]);
+        return 0;
+    }
+    return ParseOffset(text, offset) ? 0 : VpackUsage(command);
 }
 
-VPACK_COMMAND(append, "append", "vpack append PACKAGE FILE...", "add the files as records to an existing package")
+void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigestCheck& check)
 {
-    return PackFiles("append", argc, argv, false);
+    for (const VpackListed& r : records)
+        if (!r.isEnd) std::printf("%s\t%lu\n", Shown(r.name).c_str(), r.size);
+    std::printf("%s\n", VpackDigestText(check).c_str());
 }
 
-VPACK_COMMAND(list, "list", "vpack list PACKAGE [--offset N]",
-              "one line per record (name, a tab, its size), then the payload digest: ok or none; a "
-              "damaged package is refused. A setup executable is read from 307200 on")
+namespace {
+
+// The bytes a package of these files takes, and whether the format can hold them: every offset
+// of a package, the setup's 307200 bytes before it included, is 32 bits.
+unsigned long CheckTotal(uint64_t before, const std::vector<VpackInput>& inputs, uint64_t after, std::string* what)
 {
-    Args a;
-    if (!ParseArgs(argc, argv, false, &a) || a.pos.size() != 1) return VpackUsage("list");
-    std::vector<VpackListed> records;
-    PackDigestCheck check = {};
-    if (unsigned long err = ListPackage(a.pos[0], a.offset, &records, &check))
-        return FailWith(err, err == kErrDigestMismatch ? VpackDigestText(check) : "");
-    Print(records, check);
+    uint64_t total = before;
+    for (const VpackInput& in : inputs) total += VpackRecordBytes(in.stored, in.size);
+    total += after;
+    if (total <= 0xFFFFFFFFull) return 0;
+    *what = "the result would be " + std::to_string(total) +
+            " bytes; the package format ends at 4294967295 (4 GiB - 1): ship the payload in parts";
+    return kVpackErrTooLarge;
+}
+
+unsigned long WriteRecords(VpackPackageWriter* w, const std::vector<VpackInput>& inputs, std::string* what)
+{
+    for (const VpackInput& in : inputs)
+        if (unsigned long err = w->Record(in, what)) return err;
     return 0;
 }
 
-VPACK_COMMAND(extract, "extract", "vpack extract PACKAGE DIR [--offset N] [-v]",
-              "unpack the package into DIR (made when missing); a digest mismatch leaves nothing there; -v "
-              "then lists what came out and the digest")
+// create: a new package of the files, or (append) the package with the files added. Nothing is
+// written unless every file can go in; the result replaces the package only whole.
+int PackFiles(const char* command, int argc, char** argv, bool append)
 {
-    Args a;
-    if (!ParseArgs(argc, argv, true, &a) || a.pos.size() != 2) return VpackUsage("extract");
-    std::string dir, name;
-    if (!VpackSplitPath(a.pos[0], &dir, &name)) return VpackUsage("extract");
-    const std::string& dst = a.pos[1];
-    if (!VpackDirExists(dst)) VpackMakeDir(dst);
-    if (unsigned long err = VpackUnpack(a.pos[0], dst, a.offset)) return FailWith(err);
-    if (a.verbose) {
-        std::vector<VpackListed> records;
-        PackDigestCheck check = {};
-        if (ListPackage(a.pos[0], a.offset, &records, &check) == 0) Print(records, check);
+    static const char* const kValued[] = {"--codepage", nullptr};
+    VpackArgs a;
+    if (!VpackParse(command, argc, argv, nullptr, kValued, &a)) return 2;
+    if (a.pos.size() < 2) return VpackUsage(command);
+    if (int rc = VpackApplyCodepage(command, a)) return rc;
+    const std::string package = a.pos[0];
+    std::vector<std::string> files(a.pos.begin() + 1, a.pos.end());
+    std::vector<VpackInput> inputs;
+    std::string what;
+    if (unsigned long err = VpackRefuseSameFile(package, files, &what)) return VpackFailWith(err, what);
+    if (unsigned long err = VpackPlanInputs(files, &inputs, &what)) return VpackFailWith(err, what);
+
+    PackDigestCheck check = {};
+    std::vector<VpackListed> records;
+    uint64_t before = kPackageMagicLen;
+    if (append) {
+        if (VpackKindOf(package, true) == kVpackMissing) return VpackFailWith(153, package);
+        if (unsigned long err = VpackCheckPackage(package, 0, &check, &records, &what))
+            return VpackFailWith(err, what);
+        if (!records.empty() && records.back().isEnd) return VpackFailWith(kErrPackageClosed, package);
+        before = check.endOffset;
+    } else if (VpackKindOf(package, false) != kVpackMissing &&
+               VpackCheckPackage(package, 0, nullptr, nullptr, &what) != 0) {
+        // create replaces a package; anything else at that name was not made by vpack.
+        return VpackFailWith(kVpackErrExists, package + " exists and is no package: not replaced (remove it first)");
     }
+    if (unsigned long err = CheckTotal(before, inputs, 0, &what)) return VpackFailWith(err, what);
+
+    VpackOutput out;
+    if (unsigned long err = out.Open(package, &what)) return VpackFailWith(err, what);
+    VpackPackageWriter w(&out);
+    unsigned long err = append ? w.Copy(package, check.endOffset, check.blake3, &what) : w.Magic(&what);
+    if (!err) err = WriteRecords(&w, inputs, &what);
+    if (!err) err = out.Commit(&what);
+    return err ? VpackFailWith(err, what) : 0;
+}
+
+}  // namespace
+
+VPACK_COMMAND(create, 1, "create", "vpack create PACKAGE FILE... [--codepage N]",
+              "make a new package of the files, in the order given (record name = bare file name); "
+              "it replaces PACKAGE only when that is a package")
+{
+    return PackFiles("create", argc, argv, false);
+}
+
+VPACK_COMMAND(append, 1, "append", "vpack append PACKAGE FILE... [--codepage N]",
+              "add the files as records to an existing package: all of them or none")
+{
+    return PackFiles("append", argc, argv, true);
+}
+
+VPACK_COMMAND(list, 2, "list", "vpack list PACKAGE [--offset N] [--codepage N]",
+              "one line per record (name, a tab, its size), then the payload digest: ok or none; a "
+              "damaged package is refused. A setup executable is read from 307200 on. Names beyond "
+              "ASCII show as \\xNN unless --codepage says what they are")
+{
+    static const char* const kValued[] = {"--offset", "--codepage", nullptr};
+    VpackArgs a;
+    if (!VpackParse("list", argc, argv, nullptr, kValued, &a)) return 2;
+    if (a.pos.size() != 1) return VpackUsage("list");
+    uint32_t offset = 0;
+    if (int rc = VpackPackageOffset("list", a, &offset)) return rc;
+    if (int rc = VpackApplyCodepage("list", a)) return rc;
+    std::vector<VpackListed> records;
+    PackDigestCheck check = {};
+    std::string what;
+    if (unsigned long err = VpackCheckPackage(a.pos[0], offset, &check, &records, &what))
+        return VpackFailWith(err, err == kErrDigestMismatch ? what + ": " + VpackDigestText(check) : what);
+    VpackPrintListing(records, check);
     return 0;
 }

@@ -1,5 +1,7 @@
-// vpack's package commands, run as the real program: create, append, list, extract.
+// vpack's package commands, run as the real program: create, append, list, extract, setup.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -25,6 +27,17 @@ Outcome Vpack(const std::vector<std::string>& args)
     for (char c : err)
         if (c != '\r') r.err += c;
     return r;
+}
+
+// The smallest stub vpack takes: "MZ", the PE header's offset at 0x3C, "PE\0\0", machine i386,
+// no sections (so no payload slot either) and no optional header.
+std::string Stub(size_t size)
+{
+    std::string stub = "MZ" + pt::Pattern(size - 2, 5);
+    stub.replace(0x3C, 4, std::string("\x80\0\0\0", 4));
+    stub.replace(0x80, 8, std::string("PE\0\0\x4c\x01\0\0", 8));
+    stub.replace(0x94, 2, std::string("\0\0", 2));
+    return stub;
 }
 
 TEST(VpackPackage, CreateListExtractRoundTrip)
@@ -75,7 +88,7 @@ TEST(VpackPackage, OffsetsFindAPackageBehindAnImage)
     EXPECT_EQ(vt::ReadAll(d + "\\out\\VemloSetup.exe"), "MZ");
     Outcome none = Vpack({"list", d + "\\setup.exe"});
     EXPECT_EQ(none.code, 1);
-    EXPECT_EQ(none.err, "vpack: error 160: the header is not the package magic\n");
+    EXPECT_EQ(none.err, "vpack: error 160: the header is not the package magic (" + d + "\\setup.exe)\n");
 }
 
 TEST(VpackPackage, DamagedPackagesAreRefusedWithOneLine)
@@ -89,7 +102,7 @@ TEST(VpackPackage, DamagedPackagesAreRefusedWithOneLine)
         Outcome r = Vpack(args);
         EXPECT_EQ(r.code, 1) << cmd;
         EXPECT_EQ(r.out, "") << cmd;  // list prints nothing of a package it refuses
-        EXPECT_EQ(r.err, "vpack: error 163: a record ends beyond the package\n") << cmd;
+        EXPECT_EQ(r.err, "vpack: error 163: a record ends beyond the package (" + d + "\\cut.vpk)\n") << cmd;
     }
     // A name reaching outside the destination: refused by list and by extract alike.
     vt::WriteAll(d + "\\evil.vpk", pt::Header() + pt::Record("..\\evil.txt", "x"));
@@ -101,7 +114,8 @@ TEST(VpackPackage, DamagedPackagesAreRefusedWithOneLine)
     EXPECT_FALSE(vt::Exists(d + "\\evil.txt"));
     Outcome missing = Vpack({"list", d + "\\missing.vpk"});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_EQ(missing.err, "vpack: error 152: the source file does not exist\n");
+    EXPECT_EQ(missing.err, "vpack: error 152: the source file does not exist or is not a file (" + d +
+                               "\\missing.vpk: no such file or folder)\n");
     Outcome app = Vpack({"append", d + "\\missing.vpk", d + "\\cut.vpk"});
     EXPECT_EQ(app.code, 1);
     EXPECT_EQ(app.err.rfind("vpack: error 153: the package to append to does not exist", 0), 0u) << app.err;
@@ -116,7 +130,7 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
 {
     std::string d = vt::FreshDir("vpack_setup");
     vt::MakeDirs(d + "\\in");
-    std::string stub = "MZ" + pt::Pattern(3000, 5);
+    std::string stub = Stub(3000);
     vt::WriteAll(d + "\\stub.exe", stub);
     vt::WriteAll(d + "\\in\\a.txt", "abc");
     vt::WriteAll(d + "\\in\\b.bin", pt::Pattern(70000, 6));
@@ -124,17 +138,18 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     std::string image = stub + std::string(307200 - stub.size(), '\0');
     const std::string hex = pt::HexOf(pt::Blake3(pkg));  // as b3sum prints it
 
-    Outcome made = Vpack({"setup", d + "\\stub.exe", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin"});
+    Outcome made = Vpack({"setup", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin",
+                          "--no-program-check"});
     EXPECT_EQ(made.code, 0) << made.err;
     EXPECT_EQ(vt::ReadAll(d + "\\s.exe"), image + pt::Closed(pkg));
     EXPECT_EQ(vt::List(d), (std::vector<std::string>{"in", "s.exe", "stub.exe"}));  // no package left over
     // The same bytes through a package; an already closed package is closed afresh, not twice.
     EXPECT_EQ(Vpack({"create", d + "\\p.vpk", d + "\\in\\a.txt", d + "\\in\\b.bin"}).code, 0);
-    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe"}).code, 0);
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe", "--no-program-check"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s2.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome closed = Vpack({"close", d + "\\p.vpk"});
     EXPECT_EQ(closed.out, "digest: ok BLAKE3 " + hex + "\n") << closed.err;
-    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe"}).code, 0);
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe", "--no-program-check"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s3.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome more = Vpack({"append", d + "\\p.vpk", d + "\\in\\a.txt"});
     EXPECT_EQ(more.code, 1);
@@ -161,9 +176,9 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     EXPECT_EQ(bl.err.rfind("vpack: error 167: the payload digest does not match", 0), 0u) << bl.err;
     Outcome bx = Vpack({"extract", d + "\\bad.exe", d + "\\badout"});
     EXPECT_EQ(bx.code, 1);
-    EXPECT_TRUE(vt::List(d + "\\badout").empty());
+    EXPECT_FALSE(vt::Exists(d + "\\badout"));  // not even the folder it made
     vt::WriteAll(d + "\\bad.vpk", damaged.substr(307200));
-    Outcome ba = Vpack({"assemble", d + "\\stub.exe", d + "\\bad.vpk", d + "\\bad2.exe"});
+    Outcome ba = Vpack({"assemble", d + "\\stub.exe", d + "\\bad.vpk", d + "\\bad2.exe", "--no-program-check"});
     EXPECT_EQ(ba.code, 1);
     EXPECT_FALSE(vt::Exists(d + "\\bad2.exe"));
 }
@@ -173,16 +188,130 @@ TEST(VpackPackage, UsageAndHelp)
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"create"}, {"create", "p.vpk"}, {"append", "p.vpk"}, {"list"}, {"list", "a", "b"},
              {"list", "p", "--offset"}, {"list", "p", "--offset", "x"}, {"list", "p", "--offset", "4294967296"},
-             {"list", "p", "-v"}, {"extract", "p"}, {"extract", "p", "d", "--bogus"}}) {
+             {"list", "p", "-v"}, {"extract", "p"}, {"extract", "p", "d", "--bogus"}, {"create", "--foo", "p", "a"},
+             {"setup", "stub", "out", "a"}}) {
         Outcome r = Vpack(args);
         EXPECT_EQ(r.code, 2) << args[0] << " " << args.size();
-        EXPECT_EQ(r.err.rfind("usage: vpack " + args[0], 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("usage: vpack " + args[0]), std::string::npos) << r.err;
     }
     for (const char* cmd : {"create", "append", "list", "extract"}) {
         Outcome h = Vpack({cmd, "--help"});
         EXPECT_EQ(h.code, 0);
         EXPECT_EQ(h.out.rfind(std::string("usage: vpack ") + cmd, 0), 0u) << h.out;
     }
+}
+
+// Runs bin\vpack.exe with args and reads its peak working set (watched while it runs: Wine knows
+// the figures of a live process only). The exit status, or -1.
+int VpackPeak(const std::vector<std::string>& args, SIZE_T* peak)
+{
+    std::string line = "\"" + vt::BinDir() + "\\vpack.exe\"";
+    for (const std::string& a : args) line += " \"" + a + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return -1;
+    *peak = 0;
+    do {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(pi.hProcess, &counters, sizeof counters) && counters.PeakWorkingSetSize > *peak)
+            *peak = counters.PeakWorkingSetSize;
+    } while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return (int)code;
+}
+
+// Above the 300 MB at which the 32-bit vpack.exe used to run out of memory: setup and list stream
+// the payload in flat memory.
+TEST(VpackPackage, LargePayloadsStreamInFlatMemory)
+{
+    std::string d = vt::FreshDir("vpack_large");
+    const LONGLONG size = 320LL << 20;
+    HANDLE big = CreateFileA((d + "\\ulmApxSvr.exe").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(big, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = size;  // zeros, made by moving the end rather than by writing them
+    EXPECT_TRUE(SetFilePointerEx(big, end, NULL, FILE_BEGIN) && SetEndOfFile(big));
+    CloseHandle(big);
+    vt::WriteAll(d + "\\VemloSetup.exe", "MZ");
+    vt::WriteAll(d + "\\stub.exe", Stub(4096));
+
+    SIZE_T peak = 0;
+    EXPECT_EQ(VpackPeak({"setup", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\ulmApxSvr.exe", d + "\\VemloSetup.exe"},
+                        &peak), 0);
+    EXPECT_GT(peak, 0u);  // the system measured it
+    EXPECT_LE(peak, (SIZE_T)64 << 20) << "setup";
+    WIN32_FILE_ATTRIBUTE_DATA info = {};
+    EXPECT_TRUE(GetFileAttributesExA((d + "\\s.exe").c_str(), GetFileExInfoStandard, &info));
+    EXPECT_EQ(((LONGLONG)info.nFileSizeHigh << 32 | info.nFileSizeLow),
+              307200 + 17 + (8 + 13 + size) + (8 + 14 + 2) + 53);
+    peak = 0;
+    EXPECT_EQ(VpackPeak({"list", d + "\\s.exe"}, &peak), 0);  // the digest checked over all of it
+    EXPECT_LE(peak, (SIZE_T)64 << 20) << "list";
+    DeleteFileA((d + "\\ulmApxSvr.exe").c_str());
+    DeleteFileA((d + "\\s.exe").c_str());
+}
+
+// Every file under dir (relative name and bytes), sorted: what a failed extract must leave alone.
+std::vector<std::string> Tree(const std::string& dir, const std::string& rel = "")
+{
+    std::vector<std::string> out;
+    for (const std::string& n : vt::List(dir + rel)) {
+        std::string path = rel + "\\" + n;
+        DWORD attributes = GetFileAttributesA((dir + path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            out.push_back(path + "\\");
+            for (const std::string& inner : Tree(dir, path)) out.push_back(inner);
+        } else {
+            out.push_back(path + "=" + vt::ReadAll(dir + path));
+        }
+    }
+    return out;
+}
+
+// extract into a folder that holds the user's own files: a failure at any point leaves it exactly
+// as it was (no file of the package, no folder it made, no temporary); success adds the records.
+TEST(VpackPackage, ExtractChangesOnlyWhatItMakes)
+{
+    std::string d = vt::FreshDir("vpack_extract");
+    const std::string dest = d + "\\dest";
+    vt::MakeDirs(dest + "\\keep");
+    vt::WriteAll(dest + "\\a.txt", "the user's own");
+    vt::WriteAll(dest + "\\keep\\x.bin", "kept");
+    const std::string records = pt::Header() + pt::Record("new.txt", "new") + pt::Record("sub\\b.txt", "in sub" + std::string(9000, 's'));
+    std::string damaged = pt::Closed(records);
+    damaged[damaged.size() - 53 - 100] ^= 0x01;  // a content byte of the last record
+    std::string header = records;
+    header[17 + 8 + 7 + 3] = '\x50';  // the second record's name length: 0xB0, above 64
+    const struct {
+        const char* label;
+        std::string package;
+        std::string error;  // the start of the error line
+    } kRows[] = {
+        {"digest mismatch", damaged, "vpack: error 167: "},
+        {"damaged header", header, "vpack: error 161: "},
+        {"a name taken", records + pt::Record("a.txt", "theirs"), "vpack: " + dest + "\\a.txt exists: nothing was"},
+        {"a name outside", records + pt::Record("..\\evil.txt", "x"), "vpack: error 165: "},
+    };
+    const std::vector<std::string> before = Tree(dest);
+    for (const auto& row : kRows) {
+        vt::WriteAll(d + "\\p.vpk", row.package);
+        Outcome x = Vpack({"extract", d + "\\p.vpk", dest});
+        EXPECT_EQ(x.code, 1) << row.label;
+        EXPECT_EQ(x.err.rfind(row.error, 0), 0u) << row.label << ": " << x.err;
+        EXPECT_EQ(Tree(dest), before) << row.label;
+        EXPECT_FALSE(vt::Exists(d + "\\evil.txt")) << row.label;
+    }
+    vt::WriteAll(d + "\\p.vpk", pt::Closed(records));
+    Outcome ok = Vpack({"extract", d + "\\p.vpk", dest});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Tree(dest), (std::vector<std::string>{"\\a.txt=the user's own", "\\keep\\", "\\keep\\x.bin=kept",
+                                                    "\\new.txt=new", "\\sub\\",
+                                                    "\\sub\\b.txt=in sub" + std::string(9000, 's')}));
 }
 
 // The real stub: its empty slot (found here by its bytes) receives the BLAKE3 of the package and
@@ -203,9 +332,10 @@ TEST(VpackPackage, AssembledStubCarriesThePackageDigestInItsSlot)
     size_t at = stub.find(empty);
     ASSERT_NE(at, std::string::npos) << "the stub carries no empty slot";
     EXPECT_EQ(stub.find(empty, at + 1), std::string::npos);
-    Outcome a = Vpack({"assemble", vt::BinDir() + "\\Setup.exe", d + "\\old.vpk", d + "\\s.exe"});
+    Outcome a = Vpack({"assemble", vt::BinDir() + "\\Setup.exe", d + "\\old.vpk", d + "\\s.exe", "--no-program-check"});
     ASSERT_EQ(a.code, 0) << a.err;
-    EXPECT_NE(a.out.find("payload digest: BLAKE3 " + pt::HexOf(pt::Blake3(base)) + "\n"), std::string::npos) << a.out;
+    EXPECT_NE(a.out.find("payload digest: BLAKE3 " + pt::HexOf(pt::Blake3(base)) + "\nstub slot: filled\n"),
+              std::string::npos) << a.out;
     std::string want = stub + std::string(307200 - stub.size(), '\0');
     want[at + 10] = 1;
     want.replace(at + 12, 32, pt::Blake3(base));

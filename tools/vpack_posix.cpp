@@ -1,15 +1,19 @@
-// vpack on Linux: the core's package rules, cipher and digests over POSIX files, giving the same
-// bytes and error numbers as the Windows build. Paths are the host's: only / separates, and a
-// record name is read byte by byte (a \ in it is a separator, whatever byte comes before).
+// vpack on Linux: POSIX files, iconv for record names, and the core's cipher and digests, giving
+// the same bytes and error numbers as the Windows build. Paths are the host's (only / separates);
+// record names are converted between the locale's charset and the code page given by --codepage.
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/md5.h"
 #include "core/password.h"
@@ -66,63 +70,6 @@ bool IsFile(const std::string& path, struct stat* st)
     return ::stat(path.c_str(), st) == 0 && S_ISREG(st->st_mode);
 }
 
-// The walker's byte source over a descriptor; a failed read leaves its errno.
-struct FdSource {
-    int fd;
-    CoreByteSource src;
-    explicit FdSource(int f) : fd(f) { src = {Read, Seek, this, 0}; }
-
-    static int32_t Read(void* ctx, uint8_t* buffer, uint32_t len)
-    {
-        FdSource* s = static_cast<FdSource*>(ctx);
-        ssize_t n = ReadSome(s->fd, buffer, len);
-        if (n < 0) s->src.lastError = (uint32_t)errno;
-        return (int32_t)n;
-    }
-    static int Seek(void* ctx, uint64_t position)
-    {
-        return ::lseek(static_cast<FdSource*>(ctx)->fd, (off_t)position, SEEK_SET) == (off_t)position;
-    }
-};
-
-// Walks the package in fd from offset with visitor: 0 or the error number. Content that is
-// looked at goes through in 256 KiB pieces.
-unsigned long Walk(int fd, unsigned long offset, CoreVisitor visitor)
-{
-    struct stat st;
-    int sized = ::fstat(fd, &st) == 0 ? 1 : 0;
-    uint32_t packageLen = 0, err = 0;
-    if (!core_PackageLength(&visitor, sized, sized ? (uint64_t)st.st_size : 0, (uint32_t)offset, &packageLen, &err))
-        return err;
-    std::vector<uint8_t> piece;
-    if (visitor.piece || visitor.digest) {
-        piece.resize(256 * 1024);
-        visitor.pieceBuffer = piece.data();
-        visitor.pieceSize = (uint32_t)piece.size();
-    }
-    FdSource source(fd);
-    return core_WalkPackage(&source.src, (uint32_t)offset, packageLen, &visitor, &err) ? 0 : err;
-}
-
-uint32_t SeeEnd(void* ctx, const CoreRecord* record)
-{
-    if (record->isEnd) *static_cast<int*>(ctx) = 1;
-    return 0;
-}
-
-// A package being written: cut back to its old length unless kept.
-struct PackageWrite {
-    Fd file;
-    off_t start = 0;
-    bool keep = true;
-    ~PackageWrite()
-    {
-        if (!keep && file.fd >= 0 && ::ftruncate(file.fd, start) != 0) {
-            // Nothing more can be done: the error number of the command says the write failed.
-        }
-    }
-};
-
 }  // namespace
 
 bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name)
@@ -133,201 +80,271 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
     return !name->empty();
 }
 
-unsigned long VpackPackFile(const std::string& package, const std::string& file, bool add)
-{
-    if (package.empty() || file.empty()) return 150;
-    std::string dir, name;
-    VpackSplitPath(file, &dir, &name);
-    if (file.size() >= kPackagePathLimit || package.size() >= kPackagePathLimit) return 151;
-    struct stat src, pkg;
-    if (!IsFile(file, &src)) return 152;
-    if (::stat(package.c_str(), &pkg) == 0) {
-        // A source that is the package itself can be neither read while written nor kept when
-        // the package is replaced: refused before anything is deleted.
-        if (pkg.st_dev == src.st_dev && pkg.st_ino == src.st_ino) return 156;
-        if (!add && ::unlink(package.c_str()) != 0) return 154;
-    } else if (add) {
-        return 153;
-    }
-    if ((uint64_t)src.st_size > 0xFFFFFFFFull) return 155;
-    const uint32_t dataLen = (uint32_t)src.st_size;
-
-    Fd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0) return 156;
-    PackageWrite out;
-    out.file.fd = ::open(package.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (out.file.fd < 0) return 156;
-    if (add) {
-        int closed = 0;
-        CoreVisitor v = {};
-        v.begin = SeeEnd;
-        v.ctx = &closed;
-        Walk(out.file.fd, 0, v);
-        if (closed) return kErrPackageClosed;
-    }
-    out.start = ::lseek(out.file.fd, 0, SEEK_END);
-    if (out.start < 0) return 157;
-    out.keep = false;  // from here on a failure cuts the package back
-
-    uint8_t buffer[kPackagePiece];
-    if (!add) {
-        std::memcpy(buffer, kPackageMagic, kPackageMagicLen);
-        core_MixBytes(buffer, kPackageMagicLen);
-        if (!WriteAll(out.file.fd, buffer, kPackageMagicLen)) return 157;
-    }
-    uint8_t head[8 + kPackagePathLimit];
-    core_EncodeRecordHead(head, name.data(), (uint32_t)name.size(), dataLen);
-    if (!WriteAll(out.file.fd, head, 8 + name.size())) return 157;
-    for (uint32_t copied = 0; copied < dataLen;) {
-        uint32_t want = dataLen - copied < sizeof buffer ? dataLen - copied : (uint32_t)sizeof buffer;
-        // A source that ends before the size it had when measured makes no record.
-        if (ReadSome(in.fd, buffer, want) != (ssize_t)want) return 166;
-        core_MixBytes(buffer, want);
-        if (!WriteAll(out.file.fd, buffer, want)) return 157;
-        copied += want;
-    }
-    // A source that has grown since it was measured is not what was measured either.
-    if (ReadSome(in.fd, buffer, 1) != 0) return 166;
-    if (::fsync(out.file.fd) != 0 && errno != EINVAL) return 157;
-    out.keep = true;
-    return 0;
-}
-
-unsigned long VpackClosePackage(const std::string& package)
-{
-    if (package.empty()) return 150;
-    if (package.size() >= kPackagePathLimit) return 151;
-    struct stat st;
-    if (!IsFile(package, &st)) return 152;
-    PackageWrite out;
-    out.file.fd = ::open(package.c_str(), O_RDWR | O_CLOEXEC);
-    if (out.file.fd < 0) return 156;
-    int closed = 0;
-    PackDigestCheck check = {};
-    CoreVisitor v = {};
-    v.begin = SeeEnd;
-    v.ctx = &closed;
-    v.digest = &check;
-    if (unsigned long err = Walk(out.file.fd, 0, v)) return err;
-    if (closed) return kErrPackageClosed;
-    out.start = ::lseek(out.file.fd, 0, SEEK_END);
-    if (out.start < 0) return 157;
-    out.keep = false;
-    uint8_t record[kEndRecordLen];
-    uint32_t len = core_EncodeEndRecord(record, &check.blake3);
-    if (!WriteAll(out.file.fd, record, len) || (::fsync(out.file.fd) != 0 && errno != EINVAL)) return 157;
-    out.keep = true;
-    return 0;
-}
+// ---- Files ------------------------------------------------------------------------------------
 
 namespace {
 
-// The unpacker's visitor: one destination file at a time, and the files it opened, so that a
-// package found damaged at its end leaves none of them behind.
-struct Unpacking {
-    std::string dir;
-    Fd file;
-    std::vector<std::string> made;
-};
+int g_lastErrno = 0;
 
-// dir/name with every \ of the record name made a /: the name rule has already made sure that
-// no component is empty, "." or "..".
-std::string Join(const std::string& dir, const char* name)
+bool Failed()
 {
-    std::string path = dir;
-    if (path.empty() || path.back() != '/') path += '/';
-    for (const char* p = name; *p; ++p) path += *p == '\\' ? '/' : *p;
-    return path;
-}
-
-uint32_t UnpackBegin(void* ctx, const CoreRecord* record)
-{
-    Unpacking* u = static_cast<Unpacking*>(ctx);
-    std::string path = Join(u->dir, record->name);
-    if (path.size() >= kPackagePathLimit) return 165;
-    u->made.push_back(path);
-    // Never through a link planted at the name: the file itself is opened or made.
-    u->file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (record->isEnd) {
-        u->file.Close();  // left as it was, like the library's unpacker leaves it
-        return 0;
-    }
-    // An existing file is cut to nothing first, so the result equals the packed bytes.
-    if (u->file.fd < 0) return 165;
-    return ::ftruncate(u->file.fd, 0) == 0 ? 0 : 157;
-}
-
-uint32_t UnpackPiece(void* ctx, const uint8_t* data, uint32_t len)
-{
-    return WriteAll(static_cast<Unpacking*>(ctx)->file.fd, data, len) ? 0 : 157;
-}
-
-void UnpackFinish(void* ctx)
-{
-    static_cast<Unpacking*>(ctx)->file.Close();
+    g_lastErrno = errno;
+    return false;
 }
 
 }  // namespace
 
-unsigned long VpackUnpack(const std::string& path, const std::string& dir, unsigned long offset)
+void VpackFile::Close()
 {
-    if (path.empty() || dir.empty()) return 150;
-    if (path.size() >= kPackagePathLimit || dir.size() >= kPackagePathLimit) return 151;
-    struct stat st;
-    if (!IsFile(path, &st)) return 152;
-    if (!VpackDirExists(dir)) return 158;
-    Fd src(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (src.fd < 0) return 156;
-    Unpacking u;
-    u.dir = dir;
-    PackDigestCheck check = {};
-    CoreVisitor v = {};
-    v.begin = UnpackBegin;
-    v.piece = UnpackPiece;
-    v.finish = UnpackFinish;
-    v.ctx = &u;
-    v.dstLen = (uint32_t)dir.size();
-    v.digest = &check;
-    unsigned long err = Walk(src.fd, offset, v);
-    u.file.Close();
-    if (err == kErrDigestMismatch)
-        for (const std::string& made : u.made) ::unlink(made.c_str());
-    return err;
+    if (h != -1) ::close((int)h);
+    h = -1;
 }
 
-unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
-                                std::vector<VpackListed>* records)
+bool VpackOpenRead(const std::string& path, VpackFile* f)
 {
-    if (path.size() >= kPackagePathLimit) return 151;
-    struct stat st;
-    if (!IsFile(path, &st)) return 152;
-    Fd src(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (src.fd < 0) return 156;
-    CoreVisitor v = {};
-    v.begin = [](void* ctx, const CoreRecord* record) -> uint32_t {
-        auto* out = static_cast<std::vector<VpackListed>*>(ctx);
-        if (out && !record->isEnd) out->push_back({record->name, record->dataLen});
-        return 0;
-    };
-    v.ctx = records;
-    v.digest = check;
-    return Walk(src.fd, offset, v);
+    f->Close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Failed();
+    f->h = fd;
+    // The package is read front to back once: the kernel may read well ahead.
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
 }
 
-bool VpackDirExists(const std::string& path)
+bool VpackRead(VpackFile* f, void* data, size_t len, size_t* got)
+{
+    ssize_t n = ReadSome((int)f->h, data, len);
+    if (n < 0) return Failed();
+    *got = (size_t)n;
+    return true;
+}
+
+bool VpackWrite(VpackFile* f, const void* data, size_t len)
+{
+    errno = ENOSPC;  // a write of 0 bytes says no more than that
+    return WriteAll((int)f->h, data, len) || Failed();
+}
+
+bool VpackSeek(VpackFile* f, uint64_t position)
+{
+    return ::lseek((int)f->h, (off_t)position, SEEK_SET) == (off_t)position || Failed();
+}
+
+bool VpackSize(VpackFile* f, uint64_t* size)
 {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::fstat((int)f->h, &st) != 0) return Failed();
+    *size = (uint64_t)st.st_size;
+    return true;
 }
 
-bool VpackMakeDir(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+bool VpackFlush(VpackFile* f) { return ::fsync((int)f->h) == 0 || errno == EINVAL || Failed(); }
 
-bool VpackReplaceFile(const std::string& from, const std::string& to)
+bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
 {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    std::string dir, name;
+    VpackSplitPath(target, &dir, &name);
+    std::string pattern = (dir == "." && target.find('/') == std::string::npos ? "" : dir + "/") + "." + name +
+                          ".vpack-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd < 0) return Failed();
+    // mkostemp makes it private (0600); the result gets what any new file of this user gets.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(fd, 0666 & ~mask);
+    f->Close();
+    f->h = fd;
+    *tmp = buffer.data();
+    return true;
 }
+
+bool VpackCommit(VpackFile* f, const std::string& tmp, const std::string& target, bool replace)
+{
+    if (f->IsOpen() && ::fsync((int)f->h) != 0 && errno != EINVAL) {
+        Failed();
+        f->Close();
+        return false;
+    }
+    f->Close();
+    int rc = replace ? ::rename(tmp.c_str(), target.c_str())
+                     : ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the no-replace rename: a new link fails just the same on a taken name.
+        rc = ::link(tmp.c_str(), target.c_str());
+        if (rc == 0) ::unlink(tmp.c_str());
+    }
+    if (rc != 0) return Failed();
+    // The new name lasts only once the folder that holds it is on the disk too.
+    std::string dir, name;
+    VpackSplitPath(target, &dir, &name);
+    int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d >= 0) {
+        (void)::fsync(d);
+        ::close(d);
+    }
+    return true;
+}
+
+VpackKind VpackKindOf(const std::string& path, bool follow)
+{
+    struct stat st;
+    if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+        Failed();
+        return errno == ENOENT || errno == ENOTDIR ? kVpackMissing : kVpackOther;
+    }
+    return S_ISREG(st.st_mode) ? kVpackFile : S_ISDIR(st.st_mode) ? kVpackDir : kVpackOther;
+}
+
+bool VpackIdOf(const std::string& path, VpackFileId* id)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return Failed();
+    id->volume = (uint64_t)st.st_dev;
+    id->index = (uint64_t)st.st_ino;
+    return true;
+}
+
+bool VpackMakeDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || Failed(); }
+
+bool VpackRemoveDir(const std::string& path) { return ::rmdir(path.c_str()) == 0 || Failed(); }
 
 void VpackRemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+std::string VpackSystemReason()
+{
+    switch (g_lastErrno) {
+    case ENOENT: return "no such file or folder";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case EACCES: case EPERM: return "access denied";
+    case ENOSPC: return "no space left on the disk";
+    case EEXIST: return "it exists already";
+    case EISDIR: return "it is a folder";
+    case ENAMETOOLONG: return "the name is too long";
+    case ELOOP: return "it is a link";
+    default: return std::strerror(g_lastErrno);
+    }
+}
+
+// ---- Record names -----------------------------------------------------------------------------
+
+namespace {
+
+unsigned long g_codepage = 0;  // 0: none given, names must be ASCII
+
+// The double-byte lead bytes of the Windows ANSI code pages that have them.
+int Lead932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+int Lead936(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+
+bool IsAscii(const std::string& s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// Converts text between the locale's charset and the code page: false when a character has no
+// place in the other side.
+bool Convert(const std::string& in, bool toCodepage, std::string* out)
+{
+    std::string cp = "CP" + std::to_string(g_codepage);
+    const char* locale = nl_langinfo(CODESET);
+    iconv_t cd = toCodepage ? iconv_open(cp.c_str(), locale) : iconv_open(locale, cp.c_str());
+    if (cd == (iconv_t)-1) return false;
+    std::vector<char> src(in.begin(), in.end()), dst(in.size() * 4 + 16);
+    char* inp = src.data();
+    char* outp = dst.data();
+    size_t inLeft = src.size(), outLeft = dst.size();
+    bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != (size_t)-1 &&
+              iconv(cd, nullptr, nullptr, &outp, &outLeft) != (size_t)-1 && inLeft == 0;
+    iconv_close(cd);
+    if (ok) out->assign(dst.data(), (size_t)(outp - dst.data()));
+    return ok;
+}
+
+}  // namespace
+
+bool VpackSetCodepage(unsigned long codepage, std::string* why)
+{
+    // The locale's charset is what file names are typed and shown in (nl_langinfo reads it).
+    std::setlocale(LC_CTYPE, "");
+    // The ANSI code pages of Windows: what the stub's "A" functions read names in.
+    static const unsigned long kAnsi[] = {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+    bool known = false;
+    for (unsigned long cp : kAnsi) known = known || cp == codepage;
+    if (!known) {
+        *why = "code page " + std::to_string(codepage) + " is no Windows ANSI code page (874, 932, 936, 949, 950, 1250-1258)";
+        return false;
+    }
+    std::string cp = "CP" + std::to_string(codepage);
+    iconv_t cd = iconv_open(cp.c_str(), nl_langinfo(CODESET));
+    if (cd == (iconv_t)-1) {
+        *why = "iconv cannot convert from " + std::string(nl_langinfo(CODESET)) + " to " + cp;
+        return false;
+    }
+    iconv_close(cd);
+    g_codepage = codepage;
+    return true;
+}
+
+bool VpackStoredName(const std::string& host, std::string* stored, std::string* why)
+{
+    if (IsAscii(host)) {
+        *stored = host;
+        return true;
+    }
+    if (g_codepage == 0) {
+        *why = "a name with characters beyond ASCII is stored in the code page of the Windows that will "
+               "unpack it: pass --codepage N (936 for Simplified Chinese, 1252 for Western Europe)";
+        return false;
+    }
+    if (!Convert(host, true, stored)) {
+        *why = "the name is not " + std::string(nl_langinfo(CODESET)) + " text that code page " +
+               std::to_string(g_codepage) + " can hold";
+        return false;
+    }
+    return true;
+}
+
+bool VpackHostName(const std::string& stored, std::string* host)
+{
+    if (IsAscii(stored)) {
+        *host = stored;
+        return true;
+    }
+    return g_codepage != 0 && Convert(stored, false, host);
+}
+
+VpackLeadByteFn VpackLeadBytes()
+{
+    switch (g_codepage) {
+    case 932: return Lead932;
+    case 936: case 949: case 950: return Lead936;
+    default: return nullptr;
+    }
+}
+
+std::string VpackJoinRecord(const std::string& dir, const std::string& hostName)
+{
+    // The host name is ASCII or locale text converted from the code page, in which no \ is part of
+    // a character any more: each one is a separator.
+    std::string path = dir;
+    if (path.empty() || path.back() != '/') path += '/';
+    for (char c : hostName) path += c == '\\' ? '/' : c;
+    return path;
+}
+
+std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName)
+{
+    // Locale text: in UTF-8 and the other charsets a Linux locale uses, every 0x5C is a \.
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < hostName.size(); ++i)
+        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+    return folders;
+}
+
+std::string VpackArgumentProblem(int, char**) { return ""; }
 
 namespace {
 
@@ -432,7 +449,7 @@ bool VpackMd5File(const std::string& path, unsigned char* digest)
     return true;
 }
 
-VPACK_COMMAND(uninstall_check, "uninstall-check", "vpack uninstall-check",
+VPACK_COMMAND(uninstall_check, 3, "uninstall-check", "vpack uninstall-check",
               "Windows only: the setup's uninstall-password lookup reads this machine's registry")
 {
     (void)argc;

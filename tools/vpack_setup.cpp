@@ -1,6 +1,9 @@
 // vpack's setup commands: close a package, assemble a setup executable from the bare stub and a
-// package, or make one straight from the files.
+// package, or make one straight from the files. A setup is checked before it is written (the stub
+// is a Windows image that fits, the payload carries the two programs the stub starts) and streamed
+// through a temporary: memory stays flat whatever the payload.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,111 +12,243 @@
 
 namespace {
 
-bool ReadWhole(const char* path, std::vector<char>* bytes)
+const char kCompanion[] = "ulmApxSvr.exe";
+const char kInstaller[] = "VemloSetup.exe";
+
+uint32_t Le32(const uint8_t* p) { return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
+
+// Reads the stub into image (padded with zeros to 307200 bytes) after checking that it is a PE
+// image for x86 or x64 that fits, with a sound slot or none (*slotted).
+unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uint64_t* stubSize, bool* slotted,
+                       std::string* what)
 {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+    VpackFile f;
+    if (unsigned long err = VpackOpenInput(path, &f, what)) return err;
+    if (!VpackSize(&f, stubSize)) {
+        *what = path + ": " + VpackSystemReason();
+        return 155;
+    }
+    if (*stubSize > kVpackStubImage) {
+        *what = "stub " + path + " is " + std::to_string(*stubSize) + " bytes; it must not exceed 307200";
+        return kVpackErrStub;
+    }
+    image->assign(kVpackStubImage, 0);
+    size_t got = 0;
+    if (!VpackRead(&f, image->data(), (size_t)*stubSize, &got) || got != *stubSize) {
+        *what = path + ": " + VpackSystemReason();
+        return 156;
+    }
+    const uint8_t* p = image->data();
+    uint32_t pe = *stubSize >= 0x40 ? Le32(p + 0x3C) : 0;
+    bool ok = *stubSize >= 0x40 && p[0] == 'M' && p[1] == 'Z' && pe >= 0x40 && (uint64_t)pe + 6 <= *stubSize &&
+              std::memcmp(p + pe, "PE\0\0", 4) == 0;
+    unsigned machine = ok ? p[pe + 4] | (unsigned)p[pe + 5] << 8 : 0;
+    if (!ok || (machine != 0x014C && machine != 0x8664)) {
+        *what = "stub " + path + " is no Windows executable for x86 or x64 (no MZ and PE headers for "
+                "machine 0x14c or 0x8664): build it with the win32 preset";
+        return kVpackErrStub;
+    }
+    uint32_t slotAt = 0;
+    int slot = core_FindImageSlot(p, (size_t)*stubSize, &slotAt);
+    if (slot < 0) {
+        *what = "stub " + path + " has a damaged payload slot (its .vslot section is out of the image or holds no "
+                "slot): build it again";
+        return kVpackErrStub;
+    }
+    *slotted = slot > 0;
+    return 0;
 }
 
-// The end record that closes package bytes with their digest.
-std::vector<char> EndRecord(const DigestValue& digest)
+bool SameName(const std::string& a, const char* b)
 {
-    uint8_t record[kEndRecordLen];
-    uint32_t len = core_EncodeEndRecord(record, &digest);
-    return std::vector<char>(record, record + len);
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? (char)(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? (char)(b[i] - 'A' + 'a') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The stub starts ulmApxSvr.exe, then VemloSetup.exe, from the folder it unpacked into: a setup
+// without them fails on every client. skip: say so and go on.
+unsigned long CheckPrograms(const std::vector<std::string>& names, bool skip, std::string* what)
+{
+    static const struct {
+        const char* name;
+        int error;
+    } kPrograms[] = {{kCompanion, 355}, {kInstaller, 356}};
+    for (const auto& program : kPrograms) {
+        bool found = false;
+        for (const std::string& n : names) found = found || SameName(n, program.name);
+        if (found) continue;
+        std::string line = std::string("the payload has no ") + program.name + ": every client would log \"install "
+                           "failed with Err " + std::to_string(program.error) + ".\"";
+        if (!skip) {
+            *what = line + " (--no-program-check makes the setup anyway)";
+            return kVpackErrPrograms;
+        }
+        std::fprintf(stderr, "vpack: warning: %s\n", line.c_str());
+    }
+    return 0;
+}
+
+// Writes the finished stub image at the start of out, over the placeholder: its slot filled with
+// the package's digest, so that the setup, once signed, installs this package and no other.
+unsigned long SealStub(VpackOutput* out, std::vector<uint8_t>* image, uint64_t stubSize, const DigestValue& digest,
+                       std::string* what)
+{
+    // The stub image is complete only once the package digest is known. ReadStub found the slot
+    // sound or absent; a stub without one makes an unbound setup (Report says so).
+    if (core_FillImageSlot(image->data(), (size_t)stubSize, &digest) < 0) {
+        *what = out->target + ": the stub's payload slot could not be filled";
+        return kVpackErrStub;
+    }
+    if (!VpackSeek(&out->file, 0)) {
+        *what = out->target + ": " + VpackSystemReason();
+        return 157;
+    }
+    return out->Put(image->data(), image->size(), what);
+}
+
+int Report(const std::string& outPath, uint64_t stubSize, uint64_t packageBytes, const DigestValue& digest, bool slotted)
+{
+    std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath.c_str(),
+                (unsigned long)(kVpackStubImage + packageBytes), (unsigned long)stubSize, kVpackStubImage,
+                (unsigned long)packageBytes);
+    std::printf("payload digest: BLAKE3 %s\n", VpackDigestHex(digest).c_str());
+    // A stub from before the slot makes a setup that takes any sound package: say so.
+    std::printf(slotted ? "stub slot: filled\n" : "stub slot: none (this setup is not bound to its package)\n");
+    return 0;
 }
 
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
 // record with their digest. The package is checked first: a damaged one never becomes a setup.
-// The same digest goes into the stub's slot, so that the setup, once signed, installs this
-// package and no other.
-int Assemble(const char* stubPath, const char* packagePath, const char* outPath)
+int Assemble(const std::string& stubPath, const std::string& packagePath, const std::string& outPath, bool skip)
 {
-    std::vector<char> stub, package;
-    if (!ReadWhole(stubPath, &stub)) return VpackFail((std::string("cannot read stub ") + stubPath).c_str());
-    if (stub.size() > kVpackStubImage) {
-        char line[200];
-        std::snprintf(line, sizeof line, "stub %s is %lu bytes; it must not exceed %lu", stubPath,
-                      (unsigned long)stub.size(), kVpackStubImage);
-        return VpackFail(line);
-    }
+    std::string what;
+    std::vector<std::string> inputs = {stubPath, packagePath};
+    if (unsigned long err = VpackRefuseSameFile(outPath, inputs, &what)) return VpackFailWith(err, what);
+    std::vector<uint8_t> image;
+    uint64_t stubSize = 0;
+    bool slotted = false;
+    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &slotted, &what)) return VpackFailWith(err, what);
     PackDigestCheck check = {};
-    unsigned long err = VpackCheckPackage(packagePath, 0, &check, nullptr);
-    if (err == 0 && check.state == kDigestMismatch) err = kErrDigestMismatch;
-    if (err) return VpackFailWith(err, std::string(packagePath) + (err == kErrDigestMismatch ? ": " + VpackDigestText(check) : ""));
-    if (!ReadWhole(packagePath, &package)) return VpackFail((std::string("cannot read package ") + packagePath).c_str());
-    if (check.endOffset > package.size()) return VpackFail((std::string("package changed while read: ") + packagePath).c_str());
-    package.resize(check.endOffset);
-    std::vector<char> end = EndRecord(check.blake3);
-    int slot = core_FillImageSlot(reinterpret_cast<uint8_t*>(stub.data()), stub.size(), &check.blake3);
-    if (slot < 0) return VpackFail((std::string("stub ") + stubPath + " has a damaged payload slot").c_str());
+    std::vector<VpackListed> records;
+    if (unsigned long err = VpackCheckPackage(packagePath, 0, &check, &records, &what))
+        return VpackFailWith(err, err == kErrDigestMismatch ? what + ": " + VpackDigestText(check) : what);
+    std::vector<std::string> names;
+    for (const VpackListed& r : records) names.push_back(r.name);
+    if (unsigned long err = CheckPrograms(names, skip, &what)) return VpackFailWith(err, what);
+    if ((uint64_t)kVpackStubImage + check.endOffset + kEndRecordLen > 0xFFFFFFFFull)
+        return VpackFailWith(kVpackErrTooLarge, packagePath + ": behind a stub it would pass the package format's "
+                                                              "4 GiB - 1 bytes");
 
-    size_t stubSize = stub.size();
-    stub.resize(kVpackStubImage, '\0');
-    // Written under a temporary name and moved into place, so a failed run never leaves a
-    // half-written setup under the final name.
-    std::string tmp = std::string(outPath) + ".part";
-    FILE* out = std::fopen(tmp.c_str(), "wb");
-    if (!out) return VpackFail((std::string("cannot create ") + tmp).c_str());
-    bool ok = std::fwrite(stub.data(), 1, stub.size(), out) == stub.size() &&
-              std::fwrite(package.data(), 1, package.size(), out) == package.size() &&
-              std::fwrite(end.data(), 1, end.size(), out) == end.size();
-    ok = (std::fclose(out) == 0) && ok;
-    if (!ok || !VpackReplaceFile(tmp, outPath)) {
-        VpackRemoveFile(tmp);
-        return VpackFail((std::string("cannot write ") + outPath).c_str());
-    }
-    std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath,
-                (unsigned long)(kVpackStubImage + package.size() + end.size()), (unsigned long)stubSize,
-                kVpackStubImage, (unsigned long)(package.size() + end.size()));
-    std::printf("payload digest: BLAKE3 %s\n", VpackDigestHex(check.blake3).c_str());
-    // A stub from before the slot makes a setup that takes any sound package: say so.
-    std::printf(slot ? "stub slot: filled\n" : "stub slot: none (this setup is not bound to its package)\n");
-    return 0;
+    VpackOutput out;
+    if (unsigned long err = out.Open(outPath, &what)) return VpackFailWith(err, what);
+    VpackPackageWriter w(&out);
+    DigestValue digest = {};
+    std::vector<uint8_t> placeholder(kVpackStubImage, 0);
+    unsigned long err = out.Put(placeholder.data(), placeholder.size(), &what);
+    if (!err) err = w.Copy(packagePath, check.endOffset, check.blake3, &what);
+    if (!err) err = w.End(&digest, &what);
+    if (!err) err = SealStub(&out, &image, stubSize, digest, &what);
+    if (!err) err = out.Commit(&what);
+    if (err) return VpackFailWith(err, what);
+    return Report(outPath, stubSize, w.written, digest, slotted);
 }
+
+// The same straight from the files: the records are written behind the placeholder as they are
+// read, each input read once.
+int Setup(const std::string& stubPath, const std::string& outPath, const std::vector<std::string>& files, bool skip)
+{
+    std::string what;
+    std::vector<std::string> inputs = files;
+    inputs.push_back(stubPath);
+    if (unsigned long err = VpackRefuseSameFile(outPath, inputs, &what)) return VpackFailWith(err, what);
+    std::vector<uint8_t> image;
+    uint64_t stubSize = 0;
+    bool slotted = false;
+    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &slotted, &what)) return VpackFailWith(err, what);
+    std::vector<VpackInput> planned;
+    if (unsigned long err = VpackPlanInputs(files, &planned, &what)) return VpackFailWith(err, what);
+    std::vector<std::string> names;
+    uint64_t total = (uint64_t)kVpackStubImage + kPackageMagicLen + kEndRecordLen;
+    for (const VpackInput& in : planned) {
+        names.push_back(in.stored);
+        total += VpackRecordBytes(in.stored, in.size);
+    }
+    if (unsigned long err = CheckPrograms(names, skip, &what)) return VpackFailWith(err, what);
+    if (total > 0xFFFFFFFFull)
+        return VpackFailWith(kVpackErrTooLarge, "the setup would be " + std::to_string(total) +
+                                                    " bytes; the package format ends at 4294967295 (4 GiB - 1): "
+                                                    "ship the payload in parts");
+
+    VpackOutput out;
+    if (unsigned long err = out.Open(outPath, &what)) return VpackFailWith(err, what);
+    VpackPackageWriter w(&out);
+    DigestValue digest = {};
+    std::vector<uint8_t> placeholder(kVpackStubImage, 0);
+    unsigned long err = out.Put(placeholder.data(), placeholder.size(), &what);
+    if (!err) err = w.Magic(&what);
+    for (size_t i = 0; i < planned.size() && !err; ++i) err = w.Record(planned[i], &what);
+    if (!err) err = w.End(&digest, &what);
+    if (!err) err = SealStub(&out, &image, stubSize, digest, &what);
+    if (!err) err = out.Commit(&what);
+    if (err) return VpackFailWith(err, what);
+    return Report(outPath, stubSize, w.written, digest, slotted);
+}
+
+const char* const kSetupFlags[] = {"--no-program-check", nullptr};
 
 }  // namespace
 
-VPACK_COMMAND(close, "close", "vpack close PACKAGE",
+VPACK_COMMAND(close, 1, "close", "vpack close PACKAGE",
               "append the end record with the payload digest; a closed package takes no more records")
 {
-    if (argc != 1) return VpackUsage("close");
-    std::string dir, name;
-    if (!VpackSplitPath(argv[0], &dir, &name)) return VpackUsage("close");
-    if (unsigned long err = VpackClosePackage(argv[0])) return VpackFailWith(err, argv[0]);
+    VpackArgs a;
+    if (!VpackParse("close", argc, argv, nullptr, nullptr, &a)) return 2;
+    if (a.pos.size() != 1) return VpackUsage("close");
+    const std::string& package = a.pos[0];
+    std::string what;
     PackDigestCheck check = {};
-    if (VpackCheckPackage(argv[0], 0, &check, nullptr) == 0) std::printf("%s\n", VpackDigestText(check).c_str());
+    std::vector<VpackListed> records;
+    if (unsigned long err = VpackCheckPackage(package, 0, &check, &records, &what)) return VpackFailWith(err, what);
+    if (!records.empty() && records.back().isEnd) return VpackFailWith(kErrPackageClosed, package);
+    VpackOutput out;
+    if (unsigned long err = out.Open(package, &what)) return VpackFailWith(err, what);
+    VpackPackageWriter w(&out);
+    DigestValue digest = {};
+    unsigned long err = w.Copy(package, check.endOffset, check.blake3, &what);
+    if (!err) err = w.End(&digest, &what);
+    if (!err) err = out.Commit(&what);
+    if (err) return VpackFailWith(err, what);
+    PackDigestCheck closed = {};
+    closed.state = kDigestOk;
+    closed.stored = closed.computed = digest;
+    std::printf("%s\n", VpackDigestText(closed).c_str());
     return 0;
 }
 
-VPACK_COMMAND(assemble, "assemble", "vpack assemble STUB PACKAGE OUT",
+VPACK_COMMAND(assemble, 1, "assemble", "vpack assemble STUB PACKAGE OUT [--no-program-check]",
               "pad the stub with zeros to 307200 bytes, append the package and close it with its digest")
 {
-    if (argc != 3) return VpackUsage("assemble");
-    return Assemble(argv[0], argv[1], argv[2]);
+    VpackArgs a;
+    if (!VpackParse("assemble", argc, argv, kSetupFlags, nullptr, &a)) return 2;
+    if (a.pos.size() != 3) return VpackUsage("assemble");
+    return Assemble(a.pos[0], a.pos[1], a.pos[2], a.Has("--no-program-check"));
 }
 
-VPACK_COMMAND(setup, "setup", "vpack setup STUB OUT FILE...",
-              "make a setup straight from the stub and the files (a package of them, assembled)")
+VPACK_COMMAND(setup, 1, "setup", "vpack setup STUB -o OUT FILE... [--codepage N] [--no-program-check]",
+              "make a setup straight from the stub and the files (a package of them, assembled); the files "
+              "must include ulmApxSvr.exe and VemloSetup.exe")
 {
-    if (argc < 3) return VpackUsage("setup");
-    std::string pkg = std::string(argv[1]) + ".vpk.part";
-    int rc = 0;
-    for (int i = 2; i < argc && rc == 0; ++i) {
-        std::string dir, name;
-        if (!VpackSplitPath(argv[i], &dir, &name)) {
-            rc = VpackUsage("setup");
-        } else if (unsigned long err = VpackPackFile(pkg, argv[i], i > 2)) {
-            rc = VpackFailWith(err, argv[i]);
-        }
-    }
-    if (rc == 0) rc = Assemble(argv[0], pkg.c_str(), argv[1]);
-    VpackRemoveFile(pkg);
-    return rc;
+    static const char* const kValued[] = {"-o", "--codepage", nullptr};
+    VpackArgs a;
+    if (!VpackParse("setup", argc, argv, kSetupFlags, kValued, &a)) return 2;
+    // OUT is named by -o alone: a forgotten OUT can never make the first file the output.
+    if (!a.Has("-o") || a.pos.size() < 2) return VpackUsage("setup");
+    if (int rc = VpackApplyCodepage("setup", a)) return rc;
+    std::vector<std::string> files(a.pos.begin() + 1, a.pos.end());
+    return Setup(a.pos[0], a.Value("-o"), files, a.Has("--no-program-check"));
 }

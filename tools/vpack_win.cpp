@@ -1,6 +1,7 @@
-// vpack on Windows: the library's own writer, reader and stored-format functions, so vpack makes
-// and checks packages exactly as the setup reads them, with the library's traces.
+// vpack on Windows: Win32 files in the ANSI code page the stub reads names in, and the library's
+// stored-format functions, so vpack makes digest files and passwords exactly as the client does.
 #include <windows.h>
+#include <shellapi.h>
 
 #include "base/files.h"
 #include "custom/custom.h"
@@ -31,60 +32,252 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
     return !name->empty();
 }
 
-unsigned long VpackPackFile(const std::string& package, const std::string& file, bool add)
+// ---- Files ------------------------------------------------------------------------------------
+
+namespace {
+
+DWORD g_lastError = 0;
+
+bool Failed()
 {
-    std::string pkgDir, pkgName, dir, name;
-    VpackSplitPath(package, &pkgDir, &pkgName);
-    VpackSplitPath(file, &dir, &name);
-    DWORD err = 0;
-    if (utl_FilePack(dir.c_str(), name.c_str(), pkgDir.c_str(), pkgName.c_str(), &err, add ? 1 : 0)) return 0;
-    return err;
+    g_lastError = GetLastError();
+    return false;
 }
 
-unsigned long VpackClosePackage(const std::string& package)
+HANDLE H(const VpackFile* f) { return reinterpret_cast<HANDLE>(f->h); }
+
+}  // namespace
+
+void VpackFile::Close()
+{
+    if (h != -1) CloseHandle(reinterpret_cast<HANDLE>(h));
+    h = -1;
+}
+
+bool VpackOpenRead(const std::string& path, VpackFile* f)
+{
+    f->Close();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE) return Failed();
+    f->h = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool VpackRead(VpackFile* f, void* data, size_t len, size_t* got)
+{
+    size_t done = 0;
+    while (done < len) {
+        DWORD want = len - done > 0x40000000u ? 0x40000000u : (DWORD)(len - done), n = 0;
+        if (!ReadFile(H(f), static_cast<char*>(data) + done, want, &n, NULL)) return Failed();
+        if (n == 0) break;
+        done += n;
+    }
+    *got = done;
+    return true;
+}
+
+bool VpackWrite(VpackFile* f, const void* data, size_t len)
+{
+    size_t done = 0;
+    while (done < len) {
+        DWORD want = len - done > 0x40000000u ? 0x40000000u : (DWORD)(len - done), n = 0;
+        if (!WriteFile(H(f), static_cast<const char*>(data) + done, want, &n, NULL)) return Failed();
+        if (n == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return Failed();
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool VpackSeek(VpackFile* f, uint64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)position;
+    return SetFilePointerEx(H(f), to, NULL, FILE_BEGIN) || Failed();
+}
+
+bool VpackSize(VpackFile* f, uint64_t* size)
+{
+    LARGE_INTEGER s;
+    if (!GetFileSizeEx(H(f), &s)) return Failed();
+    *size = (uint64_t)s.QuadPart;
+    return true;
+}
+
+bool VpackFlush(VpackFile* f) { return FlushFileBuffers(H(f)) || Failed(); }
+
+bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
 {
     std::string dir, name;
-    VpackSplitPath(package, &dir, &name);
-    DWORD err = 0;
-    return utl_ClosePackage(dir.c_str(), name.c_str(), &err) ? 0 : err;
+    VpackSplitPath(target, &dir, &name);
+    std::string prefix = target.substr(0, target.size() - name.size()) + "." + name + ".vpack-";
+    // A name nobody else is making at the same moment: the clock and the process, tried afresh
+    // while the name is taken.
+    unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 1103515245u + 12345u;
+        char suffix[16];
+        wsprintfA(suffix, "%06lx", (seed >> 8) & 0xFFFFFF);
+        std::string path = prefix + suffix;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            f->Close();
+            f->h = reinterpret_cast<std::intptr_t>(file);
+            *tmp = path;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return Failed();
+    }
+    return Failed();
 }
 
-unsigned long VpackUnpack(const std::string& path, const std::string& dst, unsigned long offset)
+bool VpackCommit(VpackFile* f, const std::string& tmp, const std::string& target, bool replace)
 {
-    std::string dir, name;
-    VpackSplitPath(path, &dir, &name);
-    DWORD err = 0;
-    return utl_FileUnpack(dir.c_str(), name.c_str(), dst.c_str(), &err, offset) ? 0 : err;
+    if (f->IsOpen() && !FlushFileBuffers(H(f))) {
+        Failed();
+        f->Close();
+        return false;
+    }
+    f->Close();
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExA(tmp.c_str(), target.c_str(), flags) || Failed();
 }
 
-unsigned long VpackCheckPackage(const std::string& path, unsigned long offset, PackDigestCheck* check,
-                                std::vector<VpackListed>* records)
+VpackKind VpackKindOf(const std::string& path, bool follow)
 {
-    if (path.size() >= MAX_PATH) return 151;
-    if (!utl_FileExists(path.c_str())) return 152;
-    PackVisitor v = {};
-    v.begin = [](void* ctx, const PackRecord* record) -> DWORD {
-        auto* out = static_cast<std::vector<VpackListed>*>(ctx);
-        if (out && !record->isEnd) out->push_back({record->name, record->dataLen});
-        return 0;
-    };
-    v.pieceSize = kUnpackPiece;
-    v.ctx = records;
-    v.digest = check;
-    DWORD err = 0;
-    return utl_WalkPackage(path.c_str(), offset, &v, &err) ? 0 : err;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Failed();
+        return g_lastError == ERROR_FILE_NOT_FOUND || g_lastError == ERROR_PATH_NOT_FOUND ? kVpackMissing
+                                                                                           : kVpackOther;
+    }
+    if (!follow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return kVpackOther;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kVpackDir : kVpackFile;
 }
 
-bool VpackDirExists(const std::string& path) { return utl_DirExists(path.c_str()) != 0; }
-
-bool VpackMakeDir(const std::string& path) { return CreateDirectoryA(path.c_str(), NULL) != 0; }
-
-bool VpackReplaceFile(const std::string& from, const std::string& to)
+bool VpackIdOf(const std::string& path, VpackFileId* id)
 {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    // No access asked for: only the file's information is read, whoever holds it open.
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (file == INVALID_HANDLE_VALUE) return Failed();
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(file, &info) != 0 || Failed();
+    CloseHandle(file);
+    if (!ok) return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    return true;
 }
+
+bool VpackMakeDir(const std::string& path) { return CreateDirectoryA(path.c_str(), NULL) || Failed(); }
+
+bool VpackRemoveDir(const std::string& path) { return RemoveDirectoryA(path.c_str()) || Failed(); }
 
 void VpackRemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
+
+std::string VpackSystemReason()
+{
+    switch (g_lastError) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return "no such file or folder";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return "no space left on the disk";
+    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return "it exists already";
+    case ERROR_FILENAME_EXCED_RANGE: return "the name is too long";
+    default: break;
+    }
+    char text[512] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, g_lastError, 0, text,
+                             sizeof text, NULL);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
+        text[--n] = '\0';
+    if (n == 0) wsprintfA(text, "system error %lu", g_lastError);
+    return text;
+}
+
+// ---- Record names -----------------------------------------------------------------------------
+
+bool VpackSetCodepage(unsigned long codepage, std::string* why)
+{
+    if (codepage == GetACP()) return true;
+    char line[160];
+    wsprintfA(line, "this build stores names in this system's ANSI code page, %u; run vpack for Linux with "
+                    "--codepage %lu",
+              GetACP(), codepage);
+    *why = line;
+    return false;
+}
+
+bool VpackStoredName(const std::string& host, std::string* stored, std::string*)
+{
+    // The arguments were ANSI already, and VpackArgumentProblem made sure they came as typed.
+    *stored = host;
+    return true;
+}
+
+bool VpackHostName(const std::string& stored, std::string* host)
+{
+    *host = stored;
+    return true;
+}
+
+namespace {
+
+int AnsiLeadByte(uint8_t b) { return IsDBCSLeadByte(b) ? 1 : 0; }
+
+}  // namespace
+
+VpackLeadByteFn VpackLeadBytes() { return AnsiLeadByte; }
+
+std::string VpackJoinRecord(const std::string& dir, const std::string& hostName)
+{
+    std::string path = dir;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    return path + hostName;
+}
+
+std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName)
+{
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < hostName.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(hostName[i])) && i + 1 < hostName.size()) {
+            ++i;  // the trail byte may be 0x5C and is then part of the character
+            continue;
+        }
+        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+    }
+    return folders;
+}
+
+std::string VpackArgumentProblem(int argc, char** argv)
+{
+    // The C runtime gives main the command line in the ANSI code page, a character it lacks made
+    // a '?': such a file name would reach no file, so it is named here instead.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return "";
+    std::string problem;
+    for (int i = 1; i < count && i <= argc && problem.empty(); ++i) {
+        BOOL lost = FALSE;
+        char buffer[4096];
+        int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide[i], -1, buffer, sizeof buffer, NULL, &lost);
+        if (n > 0 && lost) {
+            char line[200];
+            wsprintfA(line, "argument %d (\"%s\" here) has characters that this system's ANSI code page %u lacks: "
+                            "rename the file, or run vpack for Linux with --codepage",
+                      i, i - 1 < argc ? argv[i - 1] : "", GetACP());
+            problem = line;
+        }
+    }
+    LocalFree(wide);
+    return problem;
+}
+
+// ---- The client's stored formats ------------------------------------------------------------
 
 int VpackEncryptPwd(const std::string& password, std::string* text)
 {
