@@ -50,7 +50,21 @@ struct Walker {
     uint32_t* error;
     PayloadDigest state;
     PayloadDigest* digest = nullptr;
+    mutable int pending = 0;  // the hasher has a piece under way
+    ~Walker();
 };
+
+// Waits for the piece the hasher has under way: the digest takes every byte in order, and its
+// stored buffer must not be read into again before.
+void Settle(const Walker& w)
+{
+    if (!w.pending) return;
+    w.v->hasher->wait(w.v->hasher->ctx);
+    w.pending = 0;
+}
+
+// However the walk ends, nothing of it is read after it.
+Walker::~Walker() { Settle(*this); }
 
 void Trace(const Walker& w, const char* format, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0)
 {
@@ -82,6 +96,7 @@ int ReadUnmix(const Walker& w, uint8_t* buffer, uint32_t len, PayloadDigest* dig
         core_MixBytes(buffer, len);
         return 1;
     }
+    Settle(w);
     const uint32_t slice = 256 * 1024;
     for (uint32_t at = 0; at < len; at += slice) {
         uint32_t n = len - at < slice ? len - at : slice;
@@ -95,6 +110,7 @@ int ReadUnmix(const Walker& w, uint8_t* buffer, uint32_t len, PayloadDigest* dig
 // the end record names (BLAKE3 when it names none that runs).
 void TakeValues(const Walker& w, PackDigestCheck* check, uint8_t algorithm)
 {
+    Settle(w);
     core_DigestValue(w.digest, kDigestBlake3, &check->blake3);
     if (!core_DigestValue(w.digest, algorithm, &check->computed)) check->computed = check->blake3;
 }
@@ -180,6 +196,7 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         record.name = reinterpret_cast<const char*>(buffer);
         record.isEnd = nameLen == kPackageEndNameLen && std::memcmp(buffer, kPackageEndName, nameLen) == 0;
         if (w.digest && !record.isEnd) {
+            Settle(w);
             core_DigestUpdate(w.digest, fields, sizeof fields);
             core_DigestUpdate(w.digest, rawName, nameLen);
         }
@@ -203,15 +220,46 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
             if (v->finish) v->finish(v->ctx);
             continue;
         }
-        // The name is no longer needed: the buffer now carries the content piece by piece.
+        // The name is no longer needed: the buffer now carries the content piece by piece. A
+        // large content goes through the hasher's buffers in turn: while it digests and unmixes
+        // one piece beside the walk, the walk hands on the piece before and reads the next. Only
+        // BLAKE3 is worth the hand-over.
+        const CoreHasher* hasher = w.digest && (w.digest->running >> kDigestBlake3 & 1) && content != buffer &&
+                                           dataLen >= kHashBesideMin
+                                       ? v->hasher
+                                       : nullptr;
+        const uint8_t* ready = nullptr;  // a piece unmixed and not yet handed on
+        uint32_t readyLen = 0;
         uint32_t copied = 0;
-        while (copied < dataLen) {
+        for (uint32_t turn = 0; copied < dataLen; ++turn) {
             uint32_t piece = dataLen - copied < pieceSize ? dataLen - copied : pieceSize;
-            if (!ReadUnmix(w, content, piece, w.digest)) return Fail(w, 166);
-            if (v->piece) {
-                if (uint32_t code = v->piece(v->ctx, content, piece)) return Fail(w, code);
-            }
             copied += piece;
+            if (!hasher) {
+                if (!ReadUnmix(w, content, piece, w.digest)) return Fail(w, 166);
+                if (v->piece) {
+                    if (uint32_t code = v->piece(v->ctx, content, piece)) return Fail(w, code);
+                }
+                continue;
+            }
+            uint8_t* stored = hasher->stored[turn & 1];
+            uint8_t* plain = hasher->plain[turn & 1];
+            if (!ReadAll(w, stored, piece)) return Fail(w, 166);
+            Settle(w);  // the piece before, in the other buffers
+            if (hasher->start(hasher->ctx, w.digest, stored, plain, piece)) {
+                w.pending = 1;
+            } else {
+                core_DigestUpdate(w.digest, stored, piece);
+                core_MixBytesInto(plain, stored, piece);
+            }
+            if (v->piece && ready) {
+                if (uint32_t code = v->piece(v->ctx, ready, readyLen)) return Fail(w, code);
+            }
+            ready = plain;
+            readyLen = piece;
+        }
+        Settle(w);
+        if (v->piece && ready) {
+            if (uint32_t code = v->piece(v->ctx, ready, readyLen)) return Fail(w, code);
         }
         if (v->finish) v->finish(v->ctx);
     }

@@ -69,6 +69,22 @@ struct CoreRecord {
     int isEnd;         // the end record: no content follows, the walk stops after begin
 };
 
+// A second thread the platform lends the walker for large contents (the core starts none of its
+// own): while the walker hands on one piece and reads the next, the hasher digests the piece after
+// it and unmixes it. One piece at a time, in the order they come.
+struct CoreHasher {
+    // Begins, beside the caller, digesting len stored bytes at data into d and unmixing them into
+    // out: 1 when under way, 0 when the caller must do both itself (no thread could be had).
+    int (*start)(void* ctx, PayloadDigest* d, const uint8_t* data, uint8_t* out, uint32_t len);
+    // Returns once the piece last started is digested and unmixed.
+    void (*wait)(void* ctx);
+    void* ctx;
+    uint8_t* stored[2];  // four buffers of the visitor's pieceSize: the stored bytes of a piece
+    uint8_t* plain[2];   // and its content, in turn
+};
+// Contents at least this long are digested beside; shorter ones cost less than a hand-over.
+const uint32_t kHashBesideMin = 1024 * 1024;
+
 // What the walker does with each record. begin runs once the name is read and found safe (for
 // the end record too); it returns 0 to go on or an error number. piece gets the unmixed content
 // in order (D bytes in all) and returns 0 or an error number; finish runs after the last piece.
@@ -86,6 +102,8 @@ struct CoreVisitor {
     uint32_t pieceSize;          // 4096-byte pieces on the walker's stack
     PackDigestCheck* digest;     // non-null: the walk checks the payload digest and reports here;
                                  // a mismatch ends it with 167
+    const CoreHasher* hasher;    // non-null (with digest and pieceBuffer): large contents are
+                                 // digested beside the walk
 };
 
 // The length of the package that starts at offset in a source of sourceSize bytes (sized 0: the

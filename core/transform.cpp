@@ -20,3 +20,18 @@ uint32_t core_MixBytes(uint8_t* buffer, uint32_t len)
     for (; i < len; ++i) buffer[i] = (uint8_t)(0u - buffer[i]);
     return len;
 }
+
+void core_MixBytesInto(uint8_t* out, const uint8_t* in, uint32_t len)
+{
+    uint32_t i = 0;
+#if defined(__GNUC__)
+    typedef unsigned char Block __attribute__((vector_size(16)));
+    for (; len - i >= sizeof(Block); i += sizeof(Block)) {
+        Block b;
+        std::memcpy(&b, in + i, sizeof b);
+        b = -b;
+        std::memcpy(out + i, &b, sizeof b);
+    }
+#endif
+    for (; i < len; ++i) out[i] = (uint8_t)(0u - in[i]);
+}

@@ -33,6 +33,120 @@ DWORD Fail(DWORD* error, DWORD code)
 
 int AcpLeadByte(uint8_t b) { return IsDBCSLeadByte(b) ? 1 : 0; }
 
+// The second thread that digests and unmixes large contents beside the writes, started at the
+// first one of a walk. A piece is handed over through one word, with brief spinning and then
+// yielding the processor: never a kernel object per piece (under Wine each wait on one goes
+// through its server, which made an event per piece slower than hashing inline). A piece the
+// thread has not taken up by the time the walk needs it done (no processor was free for it) is
+// taken back and done by the walk itself, so a busy machine costs a hand-over, not a wait; a
+// thread that cannot be had leaves every piece to the walk. The walk never waits for the thread
+// to end: the word they share is freed by whichever of them lets go last.
+enum { kJobNone = 0, kJobPosted = 1, kJobTaken = 2 };
+struct HashJob {
+    volatile LONG job, quit, holders;
+    PayloadDigest* digest;
+    const uint8_t* data;
+    uint8_t* out;
+    uint32_t len;
+};
+
+void LetGo(HashJob* j)
+{
+    if (InterlockedDecrement(&j->holders) == 0) HeapFree(GetProcessHeap(), 0, j);
+}
+
+// One round of a wait: a piece takes a fraction of a millisecond, so the first rounds spin; then
+// the processor is yielded, and a wait grown long (the walk found only small contents, or its
+// writes are slow) sleeps between looks.
+void Backoff(DWORD round, DWORD since)
+{
+    if (round < 256)
+        YieldProcessor();
+    else if (GetTickCount() - since < 8)
+        SwitchToThread();
+    else
+        Sleep(1);
+}
+
+// The i686 stub promises threads only 4-byte stack alignment: realigned here for the digest.
+#if defined(__i386__)
+__attribute__((force_align_arg_pointer))
+#endif
+DWORD WINAPI HashLoop(void* param)
+{
+    HashJob* j = static_cast<HashJob*>(param);
+    for (;;) {
+        DWORD since = GetTickCount();
+        for (DWORD round = 0; j->job != kJobPosted && !j->quit; ++round) Backoff(round, since);
+        if (j->quit) break;
+        if (InterlockedCompareExchange(&j->job, kJobTaken, kJobPosted) != kJobPosted) continue;  // taken back
+        core_DigestUpdate(j->digest, j->data, j->len);
+        core_MixBytesInto(j->out, j->data, j->len);
+        InterlockedExchange(&j->job, kJobNone);
+    }
+    LetGo(j);
+    return 0;
+}
+
+struct HashBeside {
+    CoreHasher core;
+    HashJob* shared = nullptr;
+    int broken = 0;
+    HeapBlock stored;
+    ~HashBeside()
+    {
+        if (!shared) return;
+        InterlockedExchange(&shared->quit, 1);
+        LetGo(shared);
+    }
+};
+
+void HashWait(void* ctx)
+{
+    HashJob* j = static_cast<HashBeside*>(ctx)->shared;
+    if (InterlockedCompareExchange(&j->job, kJobNone, kJobPosted) == kJobPosted) {
+        core_DigestUpdate(j->digest, j->data, j->len);  // never taken up: done here
+        core_MixBytesInto(j->out, j->data, j->len);
+        return;
+    }
+    // Taken up: it ends within a piece's time, unless the thread is descheduled meanwhile.
+    for (DWORD round = 0; j->job != kJobNone; ++round) {
+        if (round < 256)
+            YieldProcessor();
+        else
+            SwitchToThread();
+    }
+    MemoryBarrier();
+}
+
+int HashStart(void* ctx, PayloadDigest* d, const uint8_t* data, uint8_t* out, uint32_t len)
+{
+    HashBeside* h = static_cast<HashBeside*>(ctx);
+    if (!h->shared && !h->broken) {
+        HashJob* j = static_cast<HashJob*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(HashJob)));
+        HANDLE thread = NULL;
+        if (j) {
+            j->holders = 2;
+            thread = CreateThread(NULL, 64 * 1024, HashLoop, j, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        }
+        if (thread) {
+            CloseHandle(thread);
+            h->shared = j;
+        } else {
+            if (j) HeapFree(GetProcessHeap(), 0, j);
+            h->broken = 1;
+        }
+    }
+    if (!h->shared) return 0;
+    HashJob* j = h->shared;
+    j->digest = d;
+    j->data = data;
+    j->out = out;
+    j->len = len;
+    InterlockedExchange(&j->job, kJobPosted);
+    return 1;
+}
+
 // One walk of the core's walker over a file the library holds, with the library's visitor seen
 // through the core's: the same callbacks with the library's types.
 struct FileWalk {
@@ -41,6 +155,7 @@ struct FileWalk {
     CoreByteSource src;
     CoreVisitor core;
     HeapBlock large;
+    HashBeside hash;
     FileWalk(const PackVisitor* visitor, HANDLE f);
 };
 
@@ -112,6 +227,20 @@ FileWalk::FileWalk(const PackVisitor* visitor, HANDLE f) : v(visitor), file(f)
         if (large.Valid()) {
             core.pieceBuffer = static_cast<uint8_t*>(large.Get());
             core.pieceSize = v->pieceSize;
+        }
+    }
+    core.hasher = nullptr;
+    if (core.pieceBuffer && v->digest) {
+        hash.stored.Reset(HeapAlloc(GetProcessHeap(), 0, 4 * (SIZE_T)v->pieceSize));
+        if (hash.stored.Valid()) {
+            hash.core.start = HashStart;
+            hash.core.wait = HashWait;
+            hash.core.ctx = &hash;
+            hash.core.stored[0] = static_cast<uint8_t*>(hash.stored.Get());
+            hash.core.stored[1] = hash.core.stored[0] + v->pieceSize;
+            hash.core.plain[0] = hash.core.stored[1] + v->pieceSize;
+            hash.core.plain[1] = hash.core.plain[0] + v->pieceSize;
+            core.hasher = &hash.core;
         }
     }
 }

@@ -466,21 +466,34 @@ TEST(Reader, HeldSourceWithAnExpectedDigestTakesOnlyThatPackage)
     expect.len = 32;
     memcpy(expect.bytes, pt::Blake3(mine).data(), 32);
     const std::string mineHex = pt::HexOf(pt::Blake3(mine));
+    // A large content is digested beside the writes, on a second thread: the same verdicts.
+    const std::string bigContent = pt::Pattern(3 * kHashBesideMin, 6);
+    const std::string large = Header() + Record("a.txt", "large") + Record("big.bin", bigContent);
+    DigestValue expectLarge = expect;
+    memcpy(expectLarge.bytes, pt::Blake3(large).data(), 32);
+    std::string largeDamaged = pt::Closed(large);
+    largeDamaged[large.size() - kHashBesideMin] ^= 0x10;
+    const std::string largeMismatch = "utl_FileUnpack: payload digest mismatch: the end record carries " +
+                                      pt::HexOf(pt::Blake3(large)) + ", the package gives " +
+                                      pt::HexOf(pt::Blake3(largeDamaged.substr(0, large.size()))) + ".";
     const std::string notOwn = "utl_FileUnpack: this setup carries the payload digest BLAKE3 " + mineHex +
                                ": the package is not its own.";
     const struct {
         const char* what;
         std::string bytes;
-        bool bound;
+        const DigestValue* expect;
         DWORD error;
         std::string line;  // the trace line before the error line
     } rows[] = {
-        {"its own package", pt::Closed(mine) + "signature", true, 0, ""},
-        {"another sound package", pt::Closed(other) + "signature", true, 167, notOwn},
-        {"its own bytes closed with XXH3-64", pt::ClosedXxh3(mine), true, 167, notOwn},
-        {"its own bytes, no end record", mine, true, 167, notOwn},
-        {"its own bytes, an empty end record", mine + Record("^Vemlo_end^", ""), true, 167, notOwn},
-        {"another package, unbound", pt::Closed(other), false, 0, ""},
+        {"its own package", pt::Closed(mine) + "signature", &expect, 0, ""},
+        {"another sound package", pt::Closed(other) + "signature", &expect, 167, notOwn},
+        {"its own bytes closed with XXH3-64", pt::ClosedXxh3(mine), &expect, 167, notOwn},
+        {"its own bytes, no end record", mine, &expect, 167, notOwn},
+        {"its own bytes, an empty end record", mine + Record("^Vemlo_end^", ""), &expect, 167, notOwn},
+        {"another package, unbound", pt::Closed(other), nullptr, 0, ""},
+        {"its own large package", pt::Closed(large) + "signature", &expectLarge, 0, ""},
+        {"its own large package, one content byte changed", largeDamaged, &expectLarge, 167, largeMismatch},
+        {"a large package, unbound", pt::Closed(large), nullptr, 0, ""},
     };
     std::string d = vt::FreshDir("rd_expect");
     for (auto& row : rows) {
@@ -492,7 +505,7 @@ TEST(Reader, HeldSourceWithAnExpectedDigestTakesOnlyThatPackage)
         HANDLE src = CreateFileA((d + "\\p.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         ASSERT_NE(src, INVALID_HANDLE_VALUE);
         DWORD err = kUntouched;
-        int ok = utl_FileUnpackHeld(src, d.c_str(), "p.bin", out.c_str(), &err, 0, row.bound ? &expect : nullptr);
+        int ok = utl_FileUnpackHeld(src, d.c_str(), "p.bin", out.c_str(), &err, 0, row.expect);
         CloseHandle(src);
         EXPECT_EQ(ok, row.error == 0) << row.what;
         std::vector<std::string> t = Trace();
@@ -505,6 +518,9 @@ TEST(Reader, HeldSourceWithAnExpectedDigestTakesOnlyThatPackage)
         } else {
             EXPECT_EQ(err, kUntouched) << row.what;
             EXPECT_TRUE(vt::Exists(out + "\\a.txt")) << row.what;
+            if (vt::Exists(out + "\\big.bin")) {
+                EXPECT_EQ(vt::ReadAll(out + "\\big.bin"), bigContent) << row.what;
+            }
         }
     }
 }
