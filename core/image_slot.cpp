@@ -11,7 +11,23 @@ namespace {
 uint32_t Le16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
 
+// Where the NT headers of a PE image start ("PE\0\0" and the whole file header in the bytes), or
+// 0 when the bytes are no PE image. In 64 bits: the offset comes from a file anybody may have made.
+uint64_t NtHeaders(const uint8_t* image, size_t len)
+{
+    if (len < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
+    const uint64_t nt = Le32(image + 0x3C);
+    if (nt + 24 > len || std::memcmp(image + nt, "PE\0\0", 4) != 0) return 0;
+    return nt;
+}
+
 }  // namespace
+
+uint32_t core_ImageMachine(const uint8_t* image, size_t len)
+{
+    const uint64_t nt = NtHeaders(image, len);
+    return nt ? Le16(image + nt + 4) : 0;
+}
 
 void core_EmptySlot(uint8_t* out)
 {
@@ -40,9 +56,8 @@ int core_FindImageSlot(const uint8_t* image, size_t len, uint32_t* offset)
     // All sums in 64 bits: every field comes from a file anybody may have made.
     // Bytes that are no PE image at all hold no slot; a PE image with a section table or a slot
     // section that does not fit is malformed.
-    if (len < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
-    const uint64_t nt = Le32(image + 0x3C);
-    if (nt + 24 > len || std::memcmp(image + nt, "PE\0\0", 4) != 0) return 0;
+    const uint64_t nt = NtHeaders(image, len);
+    if (!nt) return 0;
     const uint32_t sections = Le16(image + nt + 6);
     const uint64_t table = nt + 24 + Le16(image + nt + 20);
     if (table + 40ull * sections > len) return -1;

@@ -29,6 +29,10 @@ void core_EmptySlot(uint8_t* out);
 // (the setup takes any sound package); -1 when the bytes are no slot of this layout.
 int core_ReadSlot(const uint8_t* slot, DigestValue* digest);
 
+// The Machine field of a PE image's file header ("MZ", the NT headers' offset at 0x3C, "PE\0\0"
+// and the whole file header within len): 0x14c for x86, 0x8664 for x64; 0 when the bytes are no
+// PE image.
+uint32_t core_ImageMachine(const uint8_t* image, size_t len);
 // Finds the slot in the file bytes of a PE image (a bare stub): through the section table to the
 // section named kSlotSection, whose file data must hold a slot. 1 with *offset set (the slot's
 // file offset); 0 when the bytes are no PE image or it has no such section (a stub built

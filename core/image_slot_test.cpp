@@ -33,6 +33,7 @@ std::vector<uint8_t> Image()
     b[1] = 'Z';
     Put32(b, 0x3C, kNt);
     std::memcpy(&b[kNt], "PE\0\0", 4);
+    Put16(b, kNt + 4, 0x14C);  // Machine: x86
     Put16(b, kNt + 6, 2);      // NumberOfSections
     Put16(b, kNt + 20, 0xE0);  // SizeOfOptionalHeader of a 32-bit image
     const struct {
@@ -104,12 +105,13 @@ TEST(CoreImageSlot, FoundThroughTheSectionTableOrRefused)
             EXPECT_EQ(b, before) << row.what;
         }
     }
-    // Cut anywhere before the slot's end: no image before its NT headers are whole, malformed
-    // after; nothing is read past the cut.
+    // Cut anywhere before the slot's end: no image before its NT headers are whole (no machine
+    // either), malformed after; nothing is read past the cut.
     for (size_t len = 0; len < kSlotAt + kSlotLen; ++len) {
         std::vector<uint8_t> cut(good.begin(), good.begin() + len);
         uint32_t at = 0;
         EXPECT_EQ(core_FindImageSlot(cut.data(), cut.size(), &at), len < kNt + 24 ? 0 : -1) << len;
+        EXPECT_EQ(core_ImageMachine(cut.data(), cut.size()), len < kNt + 24 ? 0u : 0x14Cu) << len;
     }
 }
 

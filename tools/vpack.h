@@ -80,6 +80,8 @@ void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigest
 // "digest: ok BLAKE3 <hex>" (or "digest: ok XXH3-64 <hex>" for a package closed by an older
 // vpack), "digest: none" or "digest: mismatch (...)".
 std::string VpackDigestText(const PackDigestCheck& check);
+// VpackFailWith for a failed package check: a digest mismatch also says what the digests were.
+int VpackFailChecked(unsigned long code, const std::string& what, const PackDigestCheck& check);
 // The value in lower-case hex, as b3sum (or xxhsum -H3) prints it.
 std::string VpackDigestHex(const DigestValue& v);
 

@@ -50,6 +50,11 @@ int VpackFailWith(unsigned long code, const std::string& what)
     return VpackFail(line.c_str());
 }
 
+int VpackFailChecked(unsigned long code, const std::string& what, const PackDigestCheck& check)
+{
+    return VpackFailWith(code, code == kErrDigestMismatch ? what + ": " + VpackDigestText(check) : what);
+}
+
 std::string VpackDigestHex(const DigestValue& v)
 {
     char hex[2 * kDigestMaxLen + 1];
@@ -222,7 +227,7 @@ VPACK_COMMAND(list, 2, "list", "vpack list PACKAGE [--offset N] [--codepage N]",
     PackDigestCheck check = {};
     std::string what;
     if (unsigned long err = VpackCheckPackage(a.pos[0], offset, &check, &records, &what))
-        return VpackFailWith(err, err == kErrDigestMismatch ? what + ": " + VpackDigestText(check) : what);
+        return VpackFailChecked(err, what, check);
     VpackPrintListing(records, check);
     return 0;
 }

@@ -15,8 +15,6 @@ namespace {
 const char kCompanion[] = "ulmApxSvr.exe";
 const char kInstaller[] = "VemloSetup.exe";
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-
 // Reads the stub into image (padded with zeros to 307200 bytes) after checking that it is a PE
 // image for x86 or x64 that fits, with a sound slot or none (*slotted).
 unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uint64_t* stubSize, bool* slotted,
@@ -39,11 +37,8 @@ unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uin
         return 156;
     }
     const uint8_t* p = image->data();
-    uint32_t pe = *stubSize >= 0x40 ? Le32(p + 0x3C) : 0;
-    bool ok = *stubSize >= 0x40 && p[0] == 'M' && p[1] == 'Z' && pe >= 0x40 && (uint64_t)pe + 6 <= *stubSize &&
-              std::memcmp(p + pe, "PE\0\0", 4) == 0;
-    unsigned machine = ok ? p[pe + 4] | (unsigned)p[pe + 5] << 8 : 0;
-    if (!ok || (machine != 0x014C && machine != 0x8664)) {
+    uint32_t machine = core_ImageMachine(p, (size_t)*stubSize);
+    if (machine != 0x014C && machine != 0x8664) {
         *what = "stub " + path + " is no Windows executable for x86 or x64 (no MZ and PE headers for "
                 "machine 0x14c or 0x8664): build it with the win32 preset";
         return kVpackErrStub;
@@ -122,6 +117,27 @@ int Report(const std::string& outPath, uint64_t stubSize, uint64_t packageBytes,
     return 0;
 }
 
+// Writes a setup through a temporary: a placeholder for the stub image, the package bytes that
+// put() writes behind it, the end record with their digest, then the stub with its slot filled
+// over the placeholder; prints what was made.
+template <typename Put>
+int WriteSetup(const std::string& outPath, std::vector<uint8_t>* image, uint64_t stubSize, bool slotted, Put put)
+{
+    std::string what;
+    VpackOutput out;
+    if (unsigned long err = out.Open(outPath, &what)) return VpackFailWith(err, what);
+    VpackPackageWriter w(&out);
+    DigestValue digest = {};
+    std::vector<uint8_t> placeholder(kVpackStubImage, 0);
+    unsigned long err = out.Put(placeholder.data(), placeholder.size(), &what);
+    if (!err) err = put(&w, &what);
+    if (!err) err = w.End(&digest, &what);
+    if (!err) err = SealStub(&out, image, stubSize, digest, &what);
+    if (!err) err = out.Commit(&what);
+    if (err) return VpackFailWith(err, what);
+    return Report(outPath, stubSize, w.written, digest, slotted);
+}
+
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
 // record with their digest. The package is checked first: a damaged one never becomes a setup.
 int Assemble(const std::string& stubPath, const std::string& packagePath, const std::string& outPath, bool skip)
@@ -136,26 +152,16 @@ int Assemble(const std::string& stubPath, const std::string& packagePath, const 
     PackDigestCheck check = {};
     std::vector<VpackListed> records;
     if (unsigned long err = VpackCheckPackage(packagePath, 0, &check, &records, &what))
-        return VpackFailWith(err, err == kErrDigestMismatch ? what + ": " + VpackDigestText(check) : what);
+        return VpackFailChecked(err, what, check);
     std::vector<std::string> names;
     for (const VpackListed& r : records) names.push_back(r.name);
     if (unsigned long err = CheckPrograms(names, skip, &what)) return VpackFailWith(err, what);
     if ((uint64_t)kVpackStubImage + check.endOffset + kEndRecordLen > 0xFFFFFFFFull)
         return VpackFailWith(kVpackErrTooLarge, packagePath + ": behind a stub it would pass the package format's "
                                                               "4 GiB - 1 bytes");
-
-    VpackOutput out;
-    if (unsigned long err = out.Open(outPath, &what)) return VpackFailWith(err, what);
-    VpackPackageWriter w(&out);
-    DigestValue digest = {};
-    std::vector<uint8_t> placeholder(kVpackStubImage, 0);
-    unsigned long err = out.Put(placeholder.data(), placeholder.size(), &what);
-    if (!err) err = w.Copy(packagePath, check.endOffset, check.blake3, &what);
-    if (!err) err = w.End(&digest, &what);
-    if (!err) err = SealStub(&out, &image, stubSize, digest, &what);
-    if (!err) err = out.Commit(&what);
-    if (err) return VpackFailWith(err, what);
-    return Report(outPath, stubSize, w.written, digest, slotted);
+    return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
+        return w->Copy(packagePath, check.endOffset, check.blake3, failed);
+    });
 }
 
 // The same straight from the files: the records are written behind the placeholder as they are
@@ -183,20 +189,11 @@ int Setup(const std::string& stubPath, const std::string& outPath, const std::ve
         return VpackFailWith(kVpackErrTooLarge, "the setup would be " + std::to_string(total) +
                                                     " bytes; the package format ends at 4294967295 (4 GiB - 1): "
                                                     "ship the payload in parts");
-
-    VpackOutput out;
-    if (unsigned long err = out.Open(outPath, &what)) return VpackFailWith(err, what);
-    VpackPackageWriter w(&out);
-    DigestValue digest = {};
-    std::vector<uint8_t> placeholder(kVpackStubImage, 0);
-    unsigned long err = out.Put(placeholder.data(), placeholder.size(), &what);
-    if (!err) err = w.Magic(&what);
-    for (size_t i = 0; i < planned.size() && !err; ++i) err = w.Record(planned[i], &what);
-    if (!err) err = w.End(&digest, &what);
-    if (!err) err = SealStub(&out, &image, stubSize, digest, &what);
-    if (!err) err = out.Commit(&what);
-    if (err) return VpackFailWith(err, what);
-    return Report(outPath, stubSize, w.written, digest, slotted);
+    return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
+        unsigned long err = w->Magic(failed);
+        for (size_t i = 0; i < planned.size() && !err; ++i) err = w->Record(planned[i], failed);
+        return err;
+    });
 }
 
 const char* const kSetupFlags[] = {"--no-program-check", nullptr};
