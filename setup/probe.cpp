@@ -15,13 +15,13 @@ void LogProbeFailure(const char* tag, const char* what, DWORD err)
     utl_LogLine(tag, "chkProcExist: ", "%s%d", what, (int)err);
 }
 
-const char* BareName(const char* path)
+}  // namespace
+
+const char* BareImageName(const char* path)
 {
     const char* last = utl_FindLastBackslash(path);
     return last ? last + 1 : path;
 }
-
-}  // namespace
 
 int chkProcExist(const char* tag, const char* name)
 {
@@ -100,7 +100,7 @@ int procEnumRequest(const char* tag, const char* name)
     }
     do {
         entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        if (_stricmp(BareName(entry.szExeFile), name) == 0) return kProcRunning;
+        if (_stricmp(BareImageName(entry.szExeFile), name) == 0) return kProcRunning;
     } while (snap.Next(&entry));
     return kProcNotFound;
 }

@@ -43,6 +43,8 @@ public:
 private:
     HANDLE snapshot_;
 };
+// The file name of a process list's image path: what follows its last backslash.
+const char* BareImageName(const char* path);
 
 // ---- What the run started ---------------------------------------------------------------------
 

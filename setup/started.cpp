@@ -4,20 +4,12 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "base/handles.h"
-#include "base/text.h"
 #include "setup/setup.h"
 
 namespace {
 
 // Each pass of a look adds one generation; a tree deeper than this is looked at again next time.
 const int kPasses = 16;
-
-const char* BareName(const char* path)
-{
-    const char* last = utl_FindLastBackslash(path);
-    return last ? last + 1 : path;
-}
 
 bool IsRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
@@ -60,10 +52,10 @@ void StartedTree::Drop(int i)
 void StartedTree::Look()
 {
     for (int pass = 0; pass < kPasses; ++pass) {
-        FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        SnapshotHolder snap(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32 entry;
         entry.dwSize = sizeof entry;
-        if (!snap.Valid() || !Process32First(snap.Get(), &entry)) return;  // unreadable: the handles still tell
+        if (!snap.First(&entry)) return;  // unreadable: the handles still tell
         // A process taken in the last pass was opened by its id after that list was made: the id
         // may have been free and given to another process in between. This list, made after the
         // open, must show it under a parent of the tree, or it goes.
@@ -94,11 +86,11 @@ void StartedTree::Look()
             e.id = entry.th32ProcessID;
             e.process = process;
             e.confirmed = false;
-            e.named = lstrcmpiA(BareName(entry.szExeFile), name_) == 0;
+            e.named = lstrcmpiA(BareImageName(entry.szExeFile), name_) == 0;
             listed[count_] = true;
             ++count_;
             added = true;
-        } while (Process32Next(snap.Get(), &entry));
+        } while (snap.Next(&entry));
         bool unconfirmed = false;
         for (int i = count_ - 1; i > 0; --i) {
             if (entries_[i].confirmed) continue;
