@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/frame_decode.h"
 #include "core/record_name.h"
 #include "core/transform.h"
 
@@ -23,9 +24,9 @@ uint32_t GetLength(const uint8_t* raw)
 
 }  // namespace
 
-void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen)
+void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen, int compressed)
 {
-    PutLength(out, nameLen);
+    PutLength(out, compressed ? nameLen | kRecordZstd : nameLen);
     PutLength(out + 4, dataLen);
     std::memcpy(out + 8, name, nameLen);
     core_MixBytes(out + 8, nameLen);
@@ -51,6 +52,8 @@ struct Walker {
     PayloadDigest state;
     PayloadDigest* digest = nullptr;
     mutable int pending = 0;  // the hasher has a piece under way
+    CoreFrame frame = {};     // the decoder of compressed records, made at the first one
+    int decoding = 0;         // the record's content goes through it
     ~Walker();
 };
 
@@ -64,7 +67,11 @@ void Settle(const Walker& w)
 }
 
 // However the walk ends, nothing of it is read after it.
-Walker::~Walker() { Settle(*this); }
+Walker::~Walker()
+{
+    Settle(*this);
+    core_FrameRelease(&frame);
+}
 
 void Trace(const Walker& w, const char* format, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0)
 {
@@ -85,6 +92,15 @@ int32_t Read(const Walker& w, uint8_t* buffer, uint32_t len)
 }
 
 int ReadAll(const Walker& w, uint8_t* buffer, uint32_t len) { return Read(w, buffer, len) == (int32_t)len; }
+
+// Hands on a piece of a record's content as it is stored (unmixed): to the visitor, or through
+// the decoder of a compressed record. 0 or an error number.
+uint32_t Deliver(Walker& w, const uint8_t* data, uint32_t len)
+{
+    if (!w.v->piece) return 0;
+    if (w.decoding) return core_FrameFeed(&w.frame, data, len, w.v->piece, w.v->ctx);
+    return w.v->piece(w.v->ctx, data, len);
+}
 
 // Reads len stored bytes and unmixes them, feeding them to the payload digest on the way when
 // there is one. The digest takes a whole piece at once: BLAKE3 hashes many 1 KiB chunks side by
@@ -171,7 +187,8 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
             Trace(w, "ReadFile failed with err. %d", w.src->lastError);
             return Fail(w, 161);
         }
-        const uint32_t nameLen = GetLength(fields);
+        const int compressed = (GetLength(fields) & kRecordZstd) != 0;
+        const uint32_t nameLen = GetLength(fields) & ~kRecordZstd;
         Trace(w, "dwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d", (uint32_t)got, nameLen, 4);
         // dstLen < 260, nameLen <= 64: the sum cannot wrap.
         if (got < 4 || nameLen > kPackageMaxNameLen || nameLen + v->dstLen >= kPackagePathLimit)
@@ -195,6 +212,9 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         record.dataLen = dataLen;
         record.name = reinterpret_cast<const char*>(buffer);
         record.isEnd = nameLen == kPackageEndNameLen && std::memcmp(buffer, kPackageEndName, nameLen) == 0;
+        record.compressed = compressed;
+        record.contentLen = dataLen;
+        if (compressed && record.isEnd) return Fail(w, 161);  // the end record is always stored
         if (w.digest && !record.isEnd) {
             Settle(w);
             core_DigestUpdate(w.digest, fields, sizeof fields);
@@ -202,6 +222,11 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         }
         // Checked before anything is opened: a name must never reach outside the destination.
         if (!record.isEnd && !core_IsSafeRecordName(record.name, nameLen, v->isLeadByte)) return Fail(w, 165);
+        // A compressed record says how long its content is before anything of it is written.
+        uint8_t head[kFrameHeadMax];
+        const uint32_t headLen = compressed ? (dataLen < kFrameHeadMax ? dataLen : kFrameHeadMax) : 0;
+        if (headLen && !ReadUnmix(w, head, headLen, w.digest)) return Fail(w, 166);
+        if (compressed && !core_FrameContentLen(head, headLen, &record.contentLen)) return Fail(w, kErrCompressed);
         if (v->begin) {
             if (uint32_t code = v->begin(v->ctx, &record)) return Fail(w, code);
         }
@@ -230,15 +255,18 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
                                        : nullptr;
         const uint8_t* ready = nullptr;  // a piece unmixed and not yet handed on
         uint32_t readyLen = 0;
-        uint32_t copied = 0;
+        uint32_t copied = headLen;
+        w.decoding = compressed && v->piece;
+        if (w.decoding) {
+            if (!core_FrameBegin(&w.frame, record.contentLen)) return Fail(w, kErrCompressed);
+            if (uint32_t code = Deliver(w, head, headLen)) return Fail(w, code);
+        }
         for (uint32_t turn = 0; copied < dataLen; ++turn) {
             uint32_t piece = dataLen - copied < pieceSize ? dataLen - copied : pieceSize;
             copied += piece;
             if (!hasher) {
                 if (!ReadUnmix(w, content, piece, w.digest)) return Fail(w, 166);
-                if (v->piece) {
-                    if (uint32_t code = v->piece(v->ctx, content, piece)) return Fail(w, code);
-                }
+                if (uint32_t code = Deliver(w, content, piece)) return Fail(w, code);
                 continue;
             }
             uint8_t* stored = hasher->stored[turn & 1];
@@ -251,15 +279,18 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
                 core_DigestUpdate(w.digest, stored, piece);
                 core_MixBytesInto(plain, stored, piece);
             }
-            if (v->piece && ready) {
-                if (uint32_t code = v->piece(v->ctx, ready, readyLen)) return Fail(w, code);
+            if (ready) {
+                if (uint32_t code = Deliver(w, ready, readyLen)) return Fail(w, code);
             }
             ready = plain;
             readyLen = piece;
         }
         Settle(w);
-        if (v->piece && ready) {
-            if (uint32_t code = v->piece(v->ctx, ready, readyLen)) return Fail(w, code);
+        if (ready) {
+            if (uint32_t code = Deliver(w, ready, readyLen)) return Fail(w, code);
+        }
+        if (w.decoding) {
+            if (uint32_t code = core_FrameEnd(&w.frame, v->piece, v->ctx)) return Fail(w, code);
         }
         if (v->finish) v->finish(v->ctx);
     }

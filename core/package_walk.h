@@ -8,12 +8,20 @@
 
 // A package: the mixed 17-byte magic, then records of N (4 plain bytes, little-endian), D (4
 // plain bytes), N mixed name bytes and D mixed content bytes. A closed package ends with an end
-// record named kPackageEndName whose content carries the payload digest.
+// record named kPackageEndName whose content carries the payload digest. A compressed record has
+// kRecordZstd set in N beside its name length, and its D stored bytes are one zstd frame that
+// declares its content size (below 4 GiB) and needs a window of at most 8 MiB.
 extern const char kPackageMagic[];    // "^-=Vemlo=-^ Reed "
 const uint32_t kPackageMagicLen = 17;
 extern const char kPackageEndName[];  // "^Vemlo_end^"
 const uint32_t kPackageEndNameLen = 11;
 const uint32_t kPackageMaxNameLen = 64;
+// The mark of a compressed record in N. A reader of the format before it takes N for a name
+// length above 64 and refuses the package (161) before writing anything of that record.
+const uint32_t kRecordZstd = 0x80000000u;
+// The largest window a compressed record's frame may need (2^23 bytes: 8 MiB), so that the memory
+// an unpack takes does not grow with the payload.
+const uint32_t kZstdWindowLogMax = 23;
 const uint32_t kPackagePiece = 4096;
 // A destination path and a record name together stay below this (Windows' MAX_PATH).
 const uint32_t kPackagePathLimit = 260;
@@ -25,10 +33,14 @@ const uint32_t kEndRecordLen = 8 + kPackageEndNameLen + kEndDataLen;
 const uint32_t kErrDigestMismatch = 167;
 // Records appended to a closed package would never be read: the writers refuse them.
 const uint32_t kErrPackageClosed = 168;
+// A compressed record whose frame is damaged, declares no content size or one of 4 GiB or more,
+// needs a larger window, or gives more or fewer bytes than it declares, or more or fewer stored
+// bytes than the record holds.
+const uint32_t kErrCompressed = 169;
 
 // The record head as a writer stores it: N and D plain, then the name mixed (8 + nameLen bytes
-// into out).
-void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen);
+// into out). compressed: the D bytes that follow are a zstd frame (kRecordZstd in N).
+void core_EncodeRecordHead(uint8_t* out, const char* name, uint32_t nameLen, uint32_t dataLen, int compressed = 0);
 // The end record that closes a package with this digest: 8 + 11 + 2 + digest->len bytes into out
 // (kEndRecordLen for BLAKE3); returns that count.
 uint32_t core_EncodeEndRecord(uint8_t* out, const DigestValue* digest);
@@ -63,10 +75,12 @@ struct CoreByteSource {
 // One record as the walker hands it to its visitor.
 struct CoreRecord {
     uint32_t index;    // 1 for the first record
-    uint32_t nameLen;  // N
-    uint32_t dataLen;  // D
-    const char* name;  // N bytes, NUL-terminated after them
-    int isEnd;         // the end record: no content follows, the walk stops after begin
+    uint32_t nameLen;     // N without the mark of a compressed record
+    uint32_t dataLen;     // D: the bytes stored
+    const char* name;     // nameLen bytes, NUL-terminated after them
+    int isEnd;            // the end record: no content follows, the walk stops after begin
+    int compressed;       // the stored bytes are a zstd frame: the pieces are what it decodes to
+    uint32_t contentLen;  // the content's length: D, or what the frame declares
 };
 
 // A second thread the platform lends the walker for large contents (the core starts none of its
@@ -86,8 +100,9 @@ struct CoreHasher {
 const uint32_t kHashBesideMin = 1024 * 1024;
 
 // What the walker does with each record. begin runs once the name is read and found safe (for
-// the end record too); it returns 0 to go on or an error number. piece gets the unmixed content
-// in order (D bytes in all) and returns 0 or an error number; finish runs after the last piece.
+// the end record too; for a compressed record once its frame's header is read and found sound);
+// it returns 0 to go on or an error number. piece gets the unmixed (and decoded) content in order
+// (contentLen bytes in all) and returns 0 or an error number; finish runs after the last piece.
 // A null callback does nothing. trace, when set, gets each line of the unpack trace: a format
 // with up to three %d and their values.
 struct CoreVisitor {
@@ -114,7 +129,8 @@ int core_PackageLength(const CoreVisitor* visitor, int sized, uint64_t sourceSiz
 // Walks the packageLen bytes of package that lie in src from offset, handing each record to
 // visitor. 1 when the walk reached the package end or its end record; 0 with *error set: 159
 // fewer than 17 bytes or no seek; 160 no magic; 161-166 a record that does not fit; 167 a
-// digest mismatch; or what a callback returned. Content nobody looks at (no piece callback, no
+// digest mismatch; 169 a compressed record that does not decode (decoded only when there is a
+// piece callback; with none, only its frame's header is checked); or what a callback returned. Content nobody looks at (no piece callback, no
 // digest) is seeked over.
 int core_WalkPackage(const CoreByteSource* src, uint32_t offset, uint32_t packageLen, const CoreVisitor* visitor,
                      uint32_t* error);

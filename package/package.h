@@ -12,7 +12,7 @@
 // plain bytes), N mixed name bytes and D mixed content bytes. Mixing negates every byte.
 
 // The magic, the end record's name, the name and piece limits, the end record's layout and the
-// error numbers 167 and 168 are the core's (core/package_walk.h).
+// error numbers 167, 168 and 169 are the core's (core/package_walk.h).
 // The unpacker copies content in pieces of this size: every piece costs a read and a write,
 // and 4096-byte pieces leave the unpack several times slower than a plain file copy.
 const DWORD kUnpackPiece = 256 * 1024;
@@ -52,15 +52,18 @@ int utl_IsSafeRecordName(const char* name, DWORD len, int (*isLeadByte)(BYTE));
 // One record as the package walker hands it to its visitor.
 struct PackRecord {
     DWORD index;       // 1 for the first record
-    DWORD nameLen;     // N
-    DWORD dataLen;     // D
-    const char* name;  // N bytes, NUL-terminated after them
+    DWORD nameLen;     // N without the mark of a compressed record
+    DWORD dataLen;     // D: the bytes stored
+    const char* name;  // nameLen bytes, NUL-terminated after them
     int isEnd;         // the end record: no content follows, the walk stops after begin
+    int compressed;    // the stored bytes are a zstd frame, decoded by the walker
+    DWORD contentLen;  // what the pieces come to: D, or the frame's declared content size
 };
 
 // What the walker does with each record. begin runs once the name is read and found safe (for
 // the end record too); it returns 0 to go on or an error number. piece gets the unmixed content
-// in order (D bytes in all), returns 0 or an error number; finish runs after the last piece.
+// in order (contentLen bytes in all: a compressed record's are decoded), returns 0 or an error
+// number; finish runs after the last piece.
 // A null callback does nothing.
 struct PackVisitor {
     DWORD (*begin)(void* ctx, const PackRecord* record);
@@ -88,8 +91,8 @@ int utl_WalkPackageFile(HANDLE src, DWORD dwOffset, const PackVisitor* visitor, 
 // Unpacks the package in pszSrcPath\pszSrcFile, starting at dwOffset, into the existing folder
 // pszDstPath. 1 on success (*error untouched); 0 with the error number in *error (150-166).
 // Files unpacked before a failure stay. Trace and error lines go to the log under "UtlFile".
-// A package that carries a digest is checked while it is unpacked; on a mismatch (167) the files
-// this call made are deleted again. One trace line tells whether a digest was checked or none
+// A package that carries a digest is checked while it is unpacked; on a mismatch (167), and on a
+// compressed record that does not decode (169), the files this call made are deleted again. One trace line tells whether a digest was checked or none
 // was carried.
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                    DWORD* error, DWORD dwOffset);

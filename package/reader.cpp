@@ -187,6 +187,8 @@ uint32_t VisitBegin(void* ctx, const CoreRecord* r)
     record.dataLen = r->dataLen;
     record.name = r->name;
     record.isEnd = r->isEnd;
+    record.compressed = r->compressed;
+    record.contentLen = r->contentLen;
     return v->begin(v->ctx, &record);
 }
 
@@ -452,7 +454,7 @@ int Unpack(HANDLE held, const char* pszSrcPath, const char* pszSrcFile, const ch
                                               : utl_WalkPackage(srcAbsFile, dwOffset, &visitor, &code);
     if (!walked) {
         target.file.Close();
-        if (code == kErrDigestMismatch) {
+        if (code == kErrDigestMismatch || code == kErrCompressed) {
             TraceDigest(check);
             DeleteMade(&target);
         }

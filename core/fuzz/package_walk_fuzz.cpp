@@ -47,7 +47,8 @@ uint32_t Begin(void* ctx, const CoreRecord* r)
     if (!r->isEnd && std::strlen(r->name) != r->nameLen) std::abort();
     if (s->content && s->got != s->expected) std::abort();  // the previous record's content came whole
     ++s->records;
-    s->expected = r->isEnd ? 0 : r->dataLen;
+    s->expected = r->isEnd ? 0 : r->contentLen;
+    if (!r->compressed && r->contentLen != r->dataLen) std::abort();
     s->got = 0;
     return 0;
 }
