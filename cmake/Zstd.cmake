@@ -43,6 +43,12 @@ target_include_directories(zstd_decoder SYSTEM PUBLIC ${_z})
 # XXH_NAMESPACE as zstd's own build sets it; no assembly (its x86-64 kernel is for ELF only); no
 # decoder of the pre-1.0 formats, nothing writes them.
 target_compile_definitions(zstd_decoder PUBLIC XXH_NAMESPACE=ZSTD_ ZSTD_DISABLE_ASM ZSTD_LEGACY_SUPPORT=0)
+# The 64-bit stub must fit its 307200 bytes as well: one copy of the decoder's hot loops (no
+# second one for BMI2 processors) at -O2.
+target_compile_definitions(zstd_decoder PRIVATE DYNAMIC_BMI2=0)
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  target_compile_options(zstd_decoder PRIVATE -O2)
+endif()
 if(VEMLO_ZSTD_SMALL_DECODER)
   target_compile_definitions(zstd_decoder PRIVATE HUF_FORCE_DECOMPRESS_X1 ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT)
 endif()

@@ -88,6 +88,11 @@ int utl_WalkPackage(const char* srcAbsFile, DWORD dwOffset, const PackVisitor* v
 // the file as it is now. The file position is left anywhere.
 int utl_WalkPackageFile(HANDLE src, DWORD dwOffset, const PackVisitor* visitor, DWORD* error);
 
+// What the records of the package in the held file src from dwOffset unpack to, in bytes (a
+// compressed record counts what its frame declares): read from the record heads and the frames'
+// headers, the contents stepped over. 0 when the package cannot be walked; 0xFFFFFFFF at most.
+DWORD utl_PackageContentBytes(HANDLE src, DWORD dwOffset);
+
 // Unpacks the package in pszSrcPath\pszSrcFile, starting at dwOffset, into the existing folder
 // pszDstPath. 1 on success (*error untouched); 0 with the error number in *error (150-166).
 // Files unpacked before a failure stay. Trace and error lines go to the log under "UtlFile".

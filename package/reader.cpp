@@ -291,6 +291,26 @@ int utl_WalkPackageFile(HANDLE src, DWORD dwOffset, const PackVisitor* v, DWORD*
     return Walk(w, dwOffset, packageLen, error);
 }
 
+DWORD utl_PackageContentBytes(HANDLE src, DWORD dwOffset)
+{
+    struct Sum {
+        static DWORD Begin(void* ctx, const PackRecord* record)
+        {
+            unsigned long long* total = static_cast<unsigned long long*>(ctx);
+            if (!record->isEnd) *total += record->contentLen;
+            return 0;
+        }
+    };
+    unsigned long long total = 0;
+    PackVisitor v;
+    ZeroMemory(&v, sizeof v);
+    v.begin = Sum::Begin;
+    v.ctx = &total;
+    DWORD error = 0;
+    if (!utl_WalkPackageFile(src, dwOffset, &v, &error)) return 0;
+    return total > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)total;
+}
+
 namespace {
 
 // The unpacker's visitor: one destination file at a time, and the names of the files made so

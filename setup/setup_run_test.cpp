@@ -853,6 +853,61 @@ TEST_F(SetupRun, BoundSetupInstallsItsOwnPackageOnly)
     }
 }
 
+// Compressed setups: made by vpack.exe as a release is made (records compressed where that pays),
+// they install the same files; a compressed record whose frame does not keep its word (bound, so
+// the digest lets it through to the decoder) is 169: what was unpacked is deleted, nothing runs.
+// Frames by hand: 28b52ffd, descriptor 0x80 (4-byte size), window 8 MiB, the size, one raw block.
+TEST_F(SetupRun, CompressedSetupsInstallAndBrokenFramesRunNothing)
+{
+    std::vector<std::string> args = {"setup", vt::BinDir() + "\\Setup.exe", "-o", run_ + "\\Packed.exe"};
+    for (auto& f : kPayload) args.push_back(vt::BinDir() + "\\" + f);
+    std::string out, err;
+    ASSERT_EQ(vt::RunTool(vt::BinDir() + "\\vpack.exe", args, &out, &err), 0) << err;
+    std::string listing;
+    ASSERT_EQ(vt::RunTool(vt::BinDir() + "\\vpack.exe", {"list", run_ + "\\Packed.exe"}, &listing, &err), 0) << err;
+    EXPECT_NE(listing.find("\tzstd "), std::string::npos) << listing;  // some record is compressed
+    EXPECT_NE(listing.find("compressed: "), std::string::npos) << listing;
+
+    const std::string hello = std::string("\x28\xb5\x2f\xfd\x80\x68\x05\0\0\0\x29\0\0hello", 18);
+    std::string more = hello, less = hello;
+    more[6] = 6;  // declares 6, gives 5
+    less[6] = 4;  // declares 4, gives 5
+    auto withFrame = [&](const std::string& frame) {
+        return Package({"ulmApxSvr.exe", "VemloSetup.exe"}) + pt::RecordRaw(0x80000000u | 10, (uint32_t)frame.size(), "readme.txt", frame);
+    };
+    const std::string good = withFrame(hello), lies = withFrame(more), short_ = withFrame(less),
+                      cut = withFrame(hello.substr(0, 15));
+    const struct {
+        const char* what;
+        std::string setup;
+        int code;
+    } rows[] = {
+        {"a frame that declares more", Bound(pt::Closed(lies), lies, "More.exe"), 169},
+        {"a frame that declares less", Bound(pt::Closed(short_), short_, "Less.exe"), 169},
+        {"a frame cut short", Bound(pt::Closed(cut), cut, "Cut.exe"), 169},
+        {"made by vpack", run_ + "\\Packed.exe", 0},
+        {"a frame by hand", Bound(pt::Closed(good), good, "Hand.exe"), 0},
+    };
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        vt::RemoveTree("C:\\VemloDemo");
+        EXPECT_EQ(Run(row.setup), row.code) << row.what;
+        auto log = SetupLog();
+        ExpectEnd(log, row.code);
+        if (row.code) {
+            EXPECT_TRUE(Has(log, "install failed with Err 169.")) << row.what;
+            ExpectNothingRan(row.what);
+        } else {
+            EXPECT_TRUE(HasPrefix(log, "vs-stp ended at ")) << row.what;
+            EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt")) << row.what;
+        }
+    }
+    EXPECT_EQ(vt::ReadAll(kWork + "\\readme.txt"), "hello");  // the last that installed: by hand
+    for (auto& f : {"ulmApxSvr.exe", "VemloSetup.exe"})
+        EXPECT_EQ(vt::ReadAll(kWork + "\\" + f), vt::ReadAll(vt::BinDir() + "\\" + f)) << f;
+}
+
 // Waits until the setup runs (its instance event exists), then takes the file away from under it:
 // argv is the setup, the forged setup to put under its name, and a marker folder ("held" once the
 // file is held, "swapped" once the forged one is in place). The file is held from before the

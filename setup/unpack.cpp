@@ -134,7 +134,9 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             *error = kErrDigestMismatch;
             break;
         }
-        if (!IsUnattended(installerArgs)) StartProgress(&progress, size.LowPart - kPackageOffset, kProgressDelayMs);
+        // The window counts the bytes written: what the records unpack to, not what they take here.
+        if (!IsUnattended(installerArgs))
+            StartProgress(&progress, utl_PackageContentBytes(self, kPackageOffset), kProgressDelayMs);
         int unpacked = utl_FileUnpackHeldCounted(self, dir, file, g_szWorkDir, error, kPackageOffset,
                                                  &progress.bytesDone, slot ? &bound : NULL);
         ProgressUnpacked(&progress);

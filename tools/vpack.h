@@ -107,9 +107,13 @@ unsigned long VpackWalk(const std::string& path, uint32_t offset, CoreVisitor vi
 
 struct VpackListed {
     std::string name;  // as stored
-    unsigned long size;
+    unsigned long size;  // the bytes stored
     bool isEnd;
+    unsigned long content = 0;  // what they unpack to
+    bool compressed = false;
 };
+// A record as the listings show it.
+VpackListed VpackListedOf(const CoreRecord& record);
 // Walks the package with the digest check; a mismatch is 167. records (when set) gets every
 // record, the end record included.
 unsigned long VpackCheckPackage(const std::string& path, uint32_t offset, PackDigestCheck* check,
@@ -145,16 +149,39 @@ struct VpackOutput {
     unsigned long Commit(std::string* what);
 };
 
+// ---- vpack_compress.cpp: compressed records ----------------------------------------------------
+
+// The level setup and assemble compress at, and --compress without --level.
+const int kVpackDefaultLevel = 9;
+// A record is stored compressed only when its frame is at most this many hundredths of the file.
+const uint64_t kVpackCompressWorth = 97;
+// Compresses the input file into spool as one zstd frame that declares its content size, with a
+// window of at most 8 MiB: 0 with *frameLen, or an error number (166 when the file changed).
+unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spool, uint64_t* frameLen,
+                                std::string* what);
+// --store, --compress and --level N of the writing commands: 0 with *level (0: every record
+// stored) or the usage exit status. byDefault: the command compresses unless told --store.
+int VpackCompressionLevel(const char* command, const VpackArgs& args, bool byDefault, int* level);
+
 // Package bytes into an output, with the running digest of what it wrote.
 struct VpackPackageWriter {
     VpackOutput* out;
     VpackDigest digest;
     uint64_t written = 0;
+    int level = 0;  // above 0: a record is compressed at this level where that saves 3 % or more
     explicit VpackPackageWriter(VpackOutput* o) : out(o) { digest.Begin(); }
     unsigned long Put(const void* data, size_t len, std::string* what);
     unsigned long Magic(std::string* what);
-    // One record from the input file, streamed; 166 when the file changed size.
+    // One record from the input file, streamed (compressed first into a temporary beside the
+    // output when level is set); 166 when the file changed size.
     unsigned long Record(const VpackInput& in, std::string* what);
+    // The record stored as it is, and one whose content is the frame in spool.
+    unsigned long StoredRecord(const VpackInput& in, std::string* what);
+    unsigned long FrameRecord(const VpackInput& in, VpackFile* spool, uint64_t frameLen, std::string* what);
+    // Every record of the package in path again, each through Record: its content unpacked into a
+    // temporary beside the output first. 166 when the bytes before its end record no longer have
+    // the BLAKE3 digest expected (the digest a check of it found).
+    unsigned long Repack(const std::string& path, const DigestValue& expected, std::string* what);
     // The first len bytes of the package in path (from its start), which a walk found to have the
     // BLAKE3 digest expected; 166 when they do not any more.
     unsigned long Copy(const std::string& path, uint64_t len, const DigestValue& expected, std::string* what);

@@ -46,8 +46,7 @@ unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, P
 {
     CoreVisitor v = {};
     v.begin = [](void* ctx, const CoreRecord* record) -> uint32_t {
-        static_cast<std::vector<VpackListed>*>(ctx)->push_back(
-            {std::string(record->name, record->nameLen), record->dataLen, record->isEnd != 0});
+        static_cast<std::vector<VpackListed>*>(ctx)->push_back(VpackListedOf(*record));
         return 0;
     };
     v.ctx = records;

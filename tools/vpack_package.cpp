@@ -36,6 +36,7 @@ const char* ErrorText(unsigned long code)
     case 167: return "the payload digest does not match: the package is damaged";
     case 168: return "the package is closed: records after its end record would never be read "
                      "(make a new one with vpack create)";
+    case 169: return "a compressed record does not decode to exactly the content its zstd frame declares";
     default: return "unknown error";
     }
 }
@@ -128,8 +129,23 @@ int VpackPackageOffset(const char* command, const VpackArgs& args, uint32_t* off
 
 void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigestCheck& check)
 {
-    for (const VpackListed& r : records)
-        if (!r.isEnd) std::printf("%s\t%lu\n", Shown(r.name).c_str(), r.size);
+    // A stored record: its name and size. A compressed one: its name, the size it unpacks to, and
+    // "zstd" with the bytes it takes in the package.
+    uint64_t stored = 0, content = 0;
+    bool compressed = false;
+    for (const VpackListed& r : records) {
+        if (r.isEnd) continue;
+        stored += r.size;
+        content += r.content;
+        compressed = compressed || r.compressed;
+        if (r.compressed)
+            std::printf("%s\t%lu\tzstd %lu\n", Shown(r.name).c_str(), r.content, r.size);
+        else
+            std::printf("%s\t%lu\n", Shown(r.name).c_str(), r.size);
+    }
+    if (compressed)
+        std::printf("compressed: %llu bytes stored for %llu (%.1f %%)\n", (unsigned long long)stored,
+                    (unsigned long long)content, content ? 100.0 * (double)stored / (double)content : 100.0);
     std::printf("%s\n", VpackDigestText(check).c_str());
 }
 
@@ -159,11 +175,14 @@ unsigned long WriteRecords(VpackPackageWriter* w, const std::vector<VpackInput>&
 // written unless every file can go in; the result replaces the package only whole.
 int PackFiles(const char* command, int argc, char** argv, bool append)
 {
-    static const char* const kValued[] = {"--codepage", nullptr};
+    static const char* const kFlags[] = {"--compress", nullptr};
+    static const char* const kValued[] = {"--codepage", "--level", nullptr};
     VpackArgs a;
-    if (!VpackParse(command, argc, argv, nullptr, kValued, &a)) return 2;
+    if (!VpackParse(command, argc, argv, kFlags, kValued, &a)) return 2;
     if (a.pos.size() < 2) return VpackUsage(command);
     if (int rc = VpackApplyCodepage(command, a)) return rc;
+    int level = 0;
+    if (int rc = VpackCompressionLevel(command, a, false, &level)) return rc;
     const std::string package = a.pos[0];
     std::vector<std::string> files(a.pos.begin() + 1, a.pos.end());
     std::vector<VpackInput> inputs;
@@ -190,6 +209,7 @@ int PackFiles(const char* command, int argc, char** argv, bool append)
     VpackOutput out;
     if (unsigned long err = out.Open(package, &what)) return VpackFailWith(err, what);
     VpackPackageWriter w(&out);
+    w.level = level;
     unsigned long err = append ? w.Copy(package, check.endOffset, check.blake3, &what) : w.Magic(&what);
     if (!err) err = WriteRecords(&w, inputs, &what);
     if (!err) err = out.Commit(&what);
@@ -198,14 +218,14 @@ int PackFiles(const char* command, int argc, char** argv, bool append)
 
 }  // namespace
 
-VPACK_COMMAND(create, 1, "create", "vpack create PACKAGE FILE... [--codepage N]",
+VPACK_COMMAND(create, 1, "create", "vpack create PACKAGE FILE... [--codepage N] [--compress] [--level N]",
               "make a new package of the files, in the order given (record name = bare file name); "
               "it replaces PACKAGE only when that is a package")
 {
     return PackFiles("create", argc, argv, false);
 }
 
-VPACK_COMMAND(append, 1, "append", "vpack append PACKAGE FILE... [--codepage N]",
+VPACK_COMMAND(append, 1, "append", "vpack append PACKAGE FILE... [--codepage N] [--compress] [--level N]",
               "add the files as records to an existing package: all of them or none")
 {
     return PackFiles("append", argc, argv, true);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -139,17 +140,17 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     const std::string hex = pt::HexOf(pt::Blake3(pkg));  // as b3sum prints it
 
     Outcome made = Vpack({"setup", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin",
-                          "--no-program-check"});
+                          "--no-program-check", "--store"});
     EXPECT_EQ(made.code, 0) << made.err;
     EXPECT_EQ(vt::ReadAll(d + "\\s.exe"), image + pt::Closed(pkg));
     EXPECT_EQ(vt::List(d), (std::vector<std::string>{"in", "s.exe", "stub.exe"}));  // no package left over
     // The same bytes through a package; an already closed package is closed afresh, not twice.
     EXPECT_EQ(Vpack({"create", d + "\\p.vpk", d + "\\in\\a.txt", d + "\\in\\b.bin"}).code, 0);
-    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe", "--no-program-check"}).code, 0);
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s2.exe", "--no-program-check", "--store"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s2.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome closed = Vpack({"close", d + "\\p.vpk"});
     EXPECT_EQ(closed.out, "digest: ok BLAKE3 " + hex + "\n") << closed.err;
-    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe", "--no-program-check"}).code, 0);
+    EXPECT_EQ(Vpack({"assemble", d + "\\stub.exe", d + "\\p.vpk", d + "\\s3.exe", "--no-program-check", "--store"}).code, 0);
     EXPECT_EQ(vt::ReadAll(d + "\\s3.exe"), vt::ReadAll(d + "\\s.exe"));
     Outcome more = Vpack({"append", d + "\\p.vpk", d + "\\in\\a.txt"});
     EXPECT_EQ(more.code, 1);
@@ -241,7 +242,7 @@ TEST(VpackPackage, LargePayloadsStreamInFlatMemory)
     vt::WriteAll(d + "\\stub.exe", Stub(4096));
 
     SIZE_T peak = 0;
-    EXPECT_EQ(VpackPeak({"setup", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\ulmApxSvr.exe", d + "\\VemloSetup.exe"},
+    EXPECT_EQ(VpackPeak({"setup", "--store", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\ulmApxSvr.exe", d + "\\VemloSetup.exe"},
                         &peak), 0);
     EXPECT_GT(peak, 0u);  // the system measured it
     EXPECT_LE(peak, (SIZE_T)64 << 20) << "setup";
@@ -332,7 +333,8 @@ TEST(VpackPackage, AssembledStubCarriesThePackageDigestInItsSlot)
     size_t at = stub.find(empty);
     ASSERT_NE(at, std::string::npos) << "the stub carries no empty slot";
     EXPECT_EQ(stub.find(empty, at + 1), std::string::npos);
-    Outcome a = Vpack({"assemble", vt::BinDir() + "\\Setup.exe", d + "\\old.vpk", d + "\\s.exe", "--no-program-check"});
+    Outcome a = Vpack({"assemble", vt::BinDir() + "\\Setup.exe", d + "\\old.vpk", d + "\\s.exe", "--no-program-check",
+                       "--store"});
     ASSERT_EQ(a.code, 0) << a.err;
     EXPECT_NE(a.out.find("payload digest: BLAKE3 " + pt::HexOf(pt::Blake3(base)) + "\nstub slot: filled\n"),
               std::string::npos) << a.out;
@@ -340,6 +342,59 @@ TEST(VpackPackage, AssembledStubCarriesThePackageDigestInItsSlot)
     want[at + 10] = 1;
     want.replace(at + 12, 32, pt::Blake3(base));
     EXPECT_EQ(vt::ReadAll(d + "\\s.exe"), want + pt::Closed(base));
+}
+
+// Compressed packages through vpack.exe: create --compress and append (stored) make a mixed
+// package; list shows content and stored sizes and the ratio; extract gives the files back; a
+// record whose frame lies about its size is refused with 169 and leaves nothing behind.
+TEST(VpackPackage, CompressedRecordsRoundTripAndLiesAreRefused)
+{
+    std::string d = vt::FreshDir("vpack_zstd");
+    vt::MakeDirs(d + "\\in");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "Vemlo compressed record line.\n";  // 90000 bytes
+    const std::string noise = pt::Pattern(20000, 3);
+    vt::WriteAll(d + "\\in\\text.txt", text);
+    vt::WriteAll(d + "\\in\\tiny.txt", "abc");
+    vt::WriteAll(d + "\\in\\noise.bin", noise);
+    Outcome c = Vpack({"create", "--compress", "--level", "3", d + "\\p.vpk", d + "\\in\\text.txt", d + "\\in\\tiny.txt"});
+    EXPECT_EQ(c.code, 0) << c.err;
+    EXPECT_EQ(Vpack({"append", d + "\\p.vpk", d + "\\in\\noise.bin"}).code, 0);
+    const std::string pkg = vt::ReadAll(d + "\\p.vpk");
+    // text.txt: N with the mark, then D, the frame's length.
+    ASSERT_GT(pkg.size(), 17u + 8);
+    EXPECT_EQ(pkg.substr(17, 4), std::string("\x08\0\0\x80", 4));
+    const uint32_t frameLen = (uint8_t)pkg[21] | (uint8_t)pkg[22] << 8 | (uint8_t)pkg[23] << 16 | (uint32_t)(uint8_t)pkg[24] << 24;
+    EXPECT_LT(frameLen, 2000u);
+    // tiny.txt (too small to gain) and noise.bin (appended without --compress) are stored as ever.
+    EXPECT_EQ(pkg.substr(17 + 8 + 8 + frameLen), pt::Record("tiny.txt", "abc") + pt::Record("noise.bin", noise));
+
+    Outcome l = Vpack({"list", d + "\\p.vpk"});
+    EXPECT_EQ(l.code, 0) << l.err;
+    const std::string stored = std::to_string(frameLen + 3 + 20000);
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f", 100.0 * (frameLen + 3 + 20000) / 110003.0);
+    EXPECT_EQ(l.out, "text.txt\t90000\tzstd " + std::to_string(frameLen) + "\ntiny.txt\t3\nnoise.bin\t20000\n"
+                     "compressed: " + stored + " bytes stored for 110003 (" + ratio + " %)\ndigest: none\n");
+    Outcome x = Vpack({"extract", d + "\\p.vpk", d + "\\out"});
+    EXPECT_EQ(x.code, 0) << x.err;
+    EXPECT_EQ(vt::ReadAll(d + "\\out\\text.txt"), text);
+    EXPECT_EQ(vt::ReadAll(d + "\\out\\noise.bin"), noise);
+
+    // The frame's content size one higher (a single-segment frame: descriptor 0xA0, then the size
+    // in 4 bytes): refused.
+    EXPECT_EQ((uint8_t)(0u - (uint8_t)pkg[17 + 8 + 8 + 4]), 0xA0);
+    std::string lies = pkg;
+    const size_t sizeAt = 17 + 8 + 8 + 5;
+    lies[sizeAt] = (char)(uint8_t)(0u - (uint8_t)(0u - (uint8_t)lies[sizeAt] + 1));
+    vt::WriteAll(d + "\\lies.vpk", lies);
+    Outcome bad = Vpack({"extract", d + "\\lies.vpk", d + "\\badout"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.err.rfind("vpack: error 169: a compressed record does not decode", 0), 0u) << bad.err;
+    EXPECT_FALSE(vt::Exists(d + "\\badout"));
+    EXPECT_EQ(Vpack({"create", "--compress", "--store", d + "\\q.vpk", d + "\\in\\tiny.txt"}).code, 2);
+    EXPECT_EQ(Vpack({"create", "--level", "20", d + "\\q.vpk", d + "\\in\\tiny.txt"}).code, 2);
+    EXPECT_FALSE(vt::Exists(d + "\\q.vpk"));
 }
 
 }  // namespace

@@ -140,7 +140,8 @@ int WriteSetup(const std::string& outPath, std::vector<uint8_t>* image, uint64_t
 
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
 // record with their digest. The package is checked first: a damaged one never becomes a setup.
-int Assemble(const std::string& stubPath, const std::string& packagePath, const std::string& outPath, bool skip)
+int Assemble(const std::string& stubPath, const std::string& packagePath, const std::string& outPath, bool skip,
+             int level)
 {
     std::string what;
     std::vector<std::string> inputs = {stubPath, packagePath};
@@ -160,13 +161,17 @@ int Assemble(const std::string& stubPath, const std::string& packagePath, const 
         return VpackFailWith(kVpackErrTooLarge, packagePath + ": behind a stub it would pass the package format's "
                                                               "4 GiB - 1 bytes");
     return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
-        return w->Copy(packagePath, check.endOffset, check.blake3, failed);
+        if (level <= 0) return w->Copy(packagePath, check.endOffset, check.blake3, failed);
+        w->level = level;
+        unsigned long err = w->Magic(failed);
+        return err ? err : w->Repack(packagePath, check.blake3, failed);
     });
 }
 
 // The same straight from the files: the records are written behind the placeholder as they are
 // read, each input read once.
-int Setup(const std::string& stubPath, const std::string& outPath, const std::vector<std::string>& files, bool skip)
+int Setup(const std::string& stubPath, const std::string& outPath, const std::vector<std::string>& files, bool skip,
+          int level)
 {
     std::string what;
     std::vector<std::string> inputs = files;
@@ -190,13 +195,14 @@ int Setup(const std::string& stubPath, const std::string& outPath, const std::ve
                                                     " bytes; the package format ends at 4294967295 (4 GiB - 1): "
                                                     "ship the payload in parts");
     return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
+        w->level = level;
         unsigned long err = w->Magic(failed);
         for (size_t i = 0; i < planned.size() && !err; ++i) err = w->Record(planned[i], failed);
         return err;
     });
 }
 
-const char* const kSetupFlags[] = {"--no-program-check", nullptr};
+const char* const kSetupFlags[] = {"--no-program-check", "--store", nullptr};
 
 }  // namespace
 
@@ -227,25 +233,31 @@ VPACK_COMMAND(close, 1, "close", "vpack close PACKAGE",
     return 0;
 }
 
-VPACK_COMMAND(assemble, 1, "assemble", "vpack assemble STUB PACKAGE OUT [--no-program-check]",
-              "pad the stub with zeros to 307200 bytes, append the package and close it with its digest")
+VPACK_COMMAND(assemble, 1, "assemble", "vpack assemble STUB PACKAGE OUT [--no-program-check] [--store] [--level N]",
+              "pad the stub with zeros to 307200 bytes, append the package (its records compressed where that "
+              "pays, unless --store) and close it with its digest")
 {
+    static const char* const kValued[] = {"--level", nullptr};
     VpackArgs a;
-    if (!VpackParse("assemble", argc, argv, kSetupFlags, nullptr, &a)) return 2;
+    if (!VpackParse("assemble", argc, argv, kSetupFlags, kValued, &a)) return 2;
     if (a.pos.size() != 3) return VpackUsage("assemble");
-    return Assemble(a.pos[0], a.pos[1], a.pos[2], a.Has("--no-program-check"));
+    int level = 0;
+    if (int rc = VpackCompressionLevel("assemble", a, true, &level)) return rc;
+    return Assemble(a.pos[0], a.pos[1], a.pos[2], a.Has("--no-program-check"), level);
 }
 
-VPACK_COMMAND(setup, 1, "setup", "vpack setup STUB -o OUT FILE... [--codepage N] [--no-program-check]",
+VPACK_COMMAND(setup, 1, "setup", "vpack setup STUB -o OUT FILE... [--codepage N] [--no-program-check] [--store] [--level N]",
               "make a setup straight from the stub and the files (a package of them, assembled); the files "
               "must include ulmApxSvr.exe and VemloSetup.exe")
 {
-    static const char* const kValued[] = {"-o", "--codepage", nullptr};
+    static const char* const kValued[] = {"-o", "--codepage", "--level", nullptr};
     VpackArgs a;
     if (!VpackParse("setup", argc, argv, kSetupFlags, kValued, &a)) return 2;
     // OUT is named by -o alone: a forgotten OUT can never make the first file the output.
     if (!a.Has("-o") || a.pos.size() < 2) return VpackUsage("setup");
     if (int rc = VpackApplyCodepage("setup", a)) return rc;
+    int level = 0;
+    if (int rc = VpackCompressionLevel("setup", a, true, &level)) return rc;
     std::vector<std::string> files(a.pos.begin() + 1, a.pos.end());
-    return Setup(a.pos[0], a.Value("-o"), files, a.Has("--no-program-check"));
+    return Setup(a.pos[0], a.Value("-o"), files, a.Has("--no-program-check"), level);
 }

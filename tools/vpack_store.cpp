@@ -98,13 +98,21 @@ unsigned long VpackWalk(const std::string& path, uint32_t offset, CoreVisitor vi
     return err;
 }
 
+VpackListed VpackListedOf(const CoreRecord& record)
+{
+    VpackListed r = {std::string(record.name, record.nameLen), record.dataLen, record.isEnd != 0};
+    r.content = record.contentLen;
+    r.compressed = record.compressed != 0;
+    return r;
+}
+
 unsigned long VpackCheckPackage(const std::string& path, uint32_t offset, PackDigestCheck* check,
                                 std::vector<VpackListed>* records, std::string* what)
 {
     CoreVisitor v = {};
     v.begin = [](void* ctx, const CoreRecord* record) -> uint32_t {
         auto* out = static_cast<std::vector<VpackListed>*>(ctx);
-        if (out) out->push_back({std::string(record->name, record->nameLen), record->dataLen, record->isEnd != 0});
+        if (out) out->push_back(VpackListedOf(*record));
         return 0;
     };
     v.ctx = records;
@@ -234,6 +242,42 @@ unsigned long VpackPackageWriter::Magic(std::string* what)
 }
 
 unsigned long VpackPackageWriter::Record(const VpackInput& in, std::string* what)
+{
+    // A few bytes gain nothing a frame's header does not cost.
+    if (level <= 0 || in.size < 64) return StoredRecord(in, what);
+    VpackOutput spool;
+    if (unsigned long err = spool.Open(out->target, what)) return err;
+    uint64_t frameLen = 0;
+    if (unsigned long err = VpackCompressFile(in, level, &spool.file, &frameLen, what)) return err;
+    if (frameLen * 100 > in.size * kVpackCompressWorth) return StoredRecord(in, what);
+    if (!VpackSeek(&spool.file, 0)) {
+        *what = WithReason(spool.tmp);
+        return 156;
+    }
+    return FrameRecord(in, &spool.file, frameLen, what);
+}
+
+unsigned long VpackPackageWriter::FrameRecord(const VpackInput& in, VpackFile* spool, uint64_t frameLen,
+                                              std::string* what)
+{
+    uint8_t head[8 + kPackageMaxNameLen];
+    core_EncodeRecordHead(head, in.stored.data(), (uint32_t)in.stored.size(), (uint32_t)frameLen, 1);
+    if (unsigned long err = Put(head, 8 + in.stored.size(), what)) return err;
+    uint8_t* buffer = StreamBuffer();
+    for (uint64_t copied = 0; copied < frameLen;) {
+        size_t want = frameLen - copied < kStreamBuffer ? (size_t)(frameLen - copied) : kStreamBuffer, got = 0;
+        if (!VpackRead(spool, buffer, want, &got) || got != want) {
+            *what = in.path + ": its compressed temporary could not be read back: " + VpackSystemReason();
+            return 156;
+        }
+        core_MixBytes(buffer, (uint32_t)want);
+        if (unsigned long err = Put(buffer, want, what)) return err;
+        copied += want;
+    }
+    return 0;
+}
+
+unsigned long VpackPackageWriter::StoredRecord(const VpackInput& in, std::string* what)
 {
     VpackFile f;
     if (unsigned long err = VpackOpenInput(in.path, &f, what)) return err;
