@@ -6,6 +6,8 @@
 // and 256 MiB.
 //
 // usage: unpack_bench [FOLDER]          (default C:\vbench; needs about 800 MB free there)
+//        unpack_bench --compressed SETUP SOURCE [FOLDER]: a compressed setup made by vpack of the
+//        files in SOURCE (bench/vpack_setup_bench.sh --compressed makes it and runs this)
 #include <windows.h>
 #include <psapi.h>
 
@@ -134,11 +136,83 @@ int RunChild(const std::string& base, DWORD mib)
     return static_cast<int>(code);
 }
 
+// A setup made by vpack (compressed records): unpacked through the held file from 307200 with the
+// BLAKE3-256 of its package expected, as a bound setup unpacks, against CopyFileA of the files it
+// installs (SOURCE: the folder that holds them); rounds interleaved, medians; then the peak
+// working set of this process, which did nothing else.
+int CompressedRun(const std::string& setup, const std::string& source, const std::string& base)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    CreateDirectoryA(base.c_str(), NULL);
+    std::string dir = base + "\\zstd";
+    utl_DeleteDirTree(dir.c_str());
+    CreateDirectoryA(dir.c_str(), NULL);
+    HANDLE f = CreateFileA(setup.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    LARGE_INTEGER size;
+    if (f == INVALID_HANDLE_VALUE || !GetFileSizeEx(f, &size)) Die("cannot open the setup");
+    // The package before its end record: what vpack wrote into the slot.
+    DigestValue expect = {};
+    {
+        LARGE_INTEGER at;
+        at.QuadPart = 307200;
+        SetFilePointerEx(f, at, NULL, FILE_BEGIN);
+        PayloadDigest d;
+        core_DigestBegin(&d, kDigestBlake3);
+        std::vector<BYTE> buf(kMiB);
+        for (LONGLONG left = size.QuadPart - 307200 - kEndRecordLen; left > 0;) {
+            DWORD want = left < (LONGLONG)kMiB ? (DWORD)left : kMiB, got = 0;
+            if (!ReadFile(f, buf.data(), want, &got, NULL) || got != want) Die("cannot read the setup");
+            utl_DigestUpdate(&d, buf.data(), got);
+            left -= got;
+        }
+        utl_DigestValue(&d, kDigestBlake3, &expect);
+    }
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((source + "\\*").c_str(), &found);
+    LONGLONG installed = 0;
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        names.push_back(found.cFileName);
+        installed += (LONGLONG)found.nFileSizeHigh << 32 | found.nFileSizeLow;
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::vector<double> unpack, copy;
+    for (int round = 0; round < 5; ++round) {
+        FreshFolder(dir + "\\out");
+        volatile LONG done = 0;
+        DWORD err = 0;
+        double t = Now();
+        int ok = utl_FileUnpackHeldCounted(f, "C:", "setup.exe", (dir + "\\out").c_str(), &err, 307200, &done, &expect);
+        unpack.push_back(Now() - t);
+        if (!ok) Die(("unpack failed, error " + std::to_string(err)).c_str());
+        if ((LONGLONG)done != installed) Die("the progress count is not the installed bytes");
+        FreshFolder(dir + "\\copy");
+        t = Now();
+        for (const std::string& n : names)
+            if (!CopyFileA((source + "\\" + n).c_str(), (dir + "\\copy\\" + n).c_str(), FALSE)) Die("copy failed");
+        copy.push_back(Now() - t);
+        std::printf("round %d: unpack %.1f ms, copy %.1f ms\n", round + 1, unpack.back() * 1000, copy.back() * 1000);
+    }
+    CloseHandle(f);
+    const double u = Median(unpack), c = Median(copy), mib = (double)installed / kMiB;
+    std::printf("compressed setup: %.1f MiB installed from %.1f MiB stored\n", mib,
+                (double)(size.QuadPart - 307200) / kMiB);
+    std::printf("compressed unpack median: %.1f ms (%.0f MiB/s of content)\n", u * 1000, mib / u);
+    std::printf("copy median:              %.1f ms (%.0f MiB/s)\n", c * 1000, mib / c);
+    std::printf("compressed unpack/copy ratio: %.2f\n", u / c);
+    std::printf("peak working set: %lu KiB\n", static_cast<unsigned long>(PeakWorkingSet() / 1024));
+    utl_DeleteDirTree(dir.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 4 && std::string(argv[1]) == "--memory") return MemoryRun(argv[3], std::strtoul(argv[2], nullptr, 10));
+    if (argc >= 4 && std::string(argv[1]) == "--compressed")
+        return CompressedRun(argv[2], argv[3], argc > 4 ? argv[4] : "C:\\vbench");
     std::string base = argc > 1 ? argv[1] : "C:\\vbench";
     CreateDirectoryA(base.c_str(), NULL);
     std::setvbuf(stdout, nullptr, _IONBF, 0);

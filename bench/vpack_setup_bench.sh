@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# usage: bench/vpack_setup_bench.sh [VPACK] [SIZE_MIB]  — vpack for Linux making a setup of a
+# usage: bench/vpack_setup_bench.sh [VPACK] [SIZE_MIB]  — vpack for Linux making a setup (--store) of a
 # payload of SIZE_MIB (1024 by default) against what the same bytes cost the plain tools: cp, and
 # cp with a hash reading them once more: b3sum (BLAKE3, what vpack computes; on one thread, as
 # vpack hashes) and xxhsum -H3 (XXH3-64, what older vpacks closed packages with). Prints the times,
 # the ratio and vpack's peak RSS. A benchmark: it prints figures and checks nothing.
+#        bench/vpack_setup_bench.sh --compressed [MIB] [BIG_MIB]  — compressed setups of real Windows
+# PE files (MinGW's runtime DLLs, Wine's PE DLLs, the build's own programs), MIB (64) of them:
+# the package's size against xz -9 of the same files, vpack's time for BIG_MIB (300) at the
+# default level, a payload of random bytes stored as it is, and under Wine (win64 build,
+# unpack_bench --compressed) the unpack against CopyFileA of the installed files and xz -d, and
+# the peak working set for 16 and 256 MiB payloads.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if [[ "${1:-}" == "--compressed" ]]; then
+    exec "$ROOT/bench/lib/compressed-setups.sh" "${@:2}"
+fi
 vpack="${1:-$ROOT/build/native/bin/vpack}"
 mib="${2:-1024}"
 [[ -x "$vpack" ]] || { echo "no vpack at $vpack: cmake --preset native && cmake --build --preset native" >&2; exit 2; }
@@ -46,11 +55,11 @@ cp "$work/ulmApxSvr.exe" "$work/copy" && sync  # warms the disk's writeback for 
 t_cp=$(ms cp "$work/ulmApxSvr.exe" "$work/copy")
 t_xxh=$(ms cp_hash xxhsum -H3)
 t_b3=$(ms cp_hash b3sum --num-threads 1)
-t_vpack=$(ms "$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
+t_vpack=$(ms "$vpack" setup --store "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
 rm -f "$work/Setup.exe"
 # The peak RSS of one more run, as the kernel counted it (KiB). GNU time starts it from a small
 # process; without it Python does, whose own size the count then includes (an upper bound).
-run_setup=("$vpack" setup "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
+run_setup=("$vpack" setup --store "$work/stub.exe" -o "$work/Setup.exe" "$work/ulmApxSvr.exe" "$work/VemloSetup.exe")
 if [[ -x /usr/bin/time ]]; then
     peak=$( { /usr/bin/time -f '%M' "${run_setup[@]}" >/dev/null; } 2>&1 | tail -1)
 else
