@@ -2,6 +2,7 @@
 // the command line: the command table, help, version and the option conventions every command
 // follows (unknown options refused, "--" ends them).
 #include "tools/vpack.h"
+#include "vpack_libraries.h"  // VPACK_LIBRARIES: the libraries linked, made by cmake/Kit.cmake
 
 #include <algorithm>
 #include <cstdio>
@@ -159,7 +160,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("vpack %s\n", VPACK_VERSION);
+        std::printf("vpack %s\n%s", VPACK_VERSION, VPACK_LIBRARIES);
         return 0;
     }
     const VpackCommand* c = Find(argv[1]);
