@@ -172,7 +172,8 @@ TEST(PwdSwitches, PasswordFilesAsTheSystemShowsThem)
         {at("long.txt"), kPwdTooLong, "", "it is longer than 32 characters"},
         {at("utf16.txt"), kPwdNotText, "", "it is not text in the system's code page (a NUL byte or a byte-order mark)"},
         {at("shared.txt"), kPwdFileManyNames, "", "it has a second name (a hard link)"},
-        {at("everyone.txt"), kPwdFileUserWritable, "", "a user who is not an administrator may change it"},
+        {at("everyone.txt"), kPwdFileUserWritable, "",
+         "somebody other than SYSTEM, Administrators or the account the setup runs as may change it"},
         {at("folder"), kPwdFileUnopened, "", "it cannot be opened"},
         {linked ? at("link.txt") : "", kPwdFileLink, "", "it is a link, or its path goes through one"},
     };

@@ -253,9 +253,9 @@ enum PwdRefusal {
     kPwdFileManyNames,     // a file with a second name (a hard link)
     kPwdFileNotFile,       // a folder or a device
     kPwdFileNoSecurity,    // its owner and DACL cannot be read
-    kPwdFileUserOwned,     // it belongs to a user who is not an administrator
+    kPwdFileUserOwned,     // it belongs to somebody other than SYSTEM, Administrators or the setup's user
     kPwdFileNoDacl,        // no DACL: everybody may change it
-    kPwdFileUserWritable,  // a user who is not an administrator may change it
+    kPwdFileUserWritable,  // somebody else may change it
     kPwdFileUnread,        // reading it failed
     kPwdEmpty,             // the first line is empty
     kPwdTooLong,           // more than 32 characters

@@ -1100,7 +1100,8 @@ TEST_F(SetupRun, PasswordFromTheCommandLineUpgradesAProtectedClient)
         {kRegistry, {"/S", "/pwdfile=" + at("missing.txt")}, 1639,
          {"The password file was refused: it does not exist, system error 2 (" + at("missing.txt") + ").", refused}},
         {kCustomFile, {"/S", "/pwdfile=" + at("everyone.txt")}, 1639,
-         {"The password file was refused: a user who is not an administrator may change it (" + at("everyone.txt") +
+         {"The password file was refused: somebody other than SYSTEM, Administrators or the account the setup runs as "
+              "may change it (" + at("everyone.txt") +
               ").",
           refused}},
         {kRegistry, {"/S", "/password=secret", "/pwdfile=" + at("right.txt")}, 1639,
