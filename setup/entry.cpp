@@ -172,7 +172,7 @@ DWORD SetupStopExitCode(SetupStop why) { return kStops[why].exitCode; }
 int SetupMain(HINSTANCE instance, const char* commandLine)
 {
     // The password switches go no further than here: the rest is what the installer gets.
-    static char handedOn[kCommandLineMax];
+    char handedOn[kCommandLineMax];  // on the stack: a static one would be 32 KB of the file
     PwdGiven password;
     TakePwdSwitches(commandLine, handedOn, sizeof handedOn, &password);
     DWORD code = RunSetup(instance, handedOn, &password);

@@ -977,10 +977,11 @@ TEST(SetupStub, FitsItsImage)
     std::string stub = vt::ReadAll(vt::BinDir() + "\\Setup.exe");
     ASSERT_FALSE(stub.empty());
     EXPECT_LE(stub.size(), 307200u);
-    // The 32-bit build is the product, and it is kept far below its image: 128 KiB at most, of
-    // which BLAKE3's code (portable, SSE4.1 and AVX2) takes about 48 KB.
+    // The 32-bit build is the product, and it is kept far below its image: 144 KiB at most, of
+    // which BLAKE3's code (portable, SSE4.1 and AVX2) takes about 48 KB and the password switches
+    // with their file checks about 6 KB.
     if (sizeof(void*) == 4) {
-        EXPECT_LE(stub.size(), 131072u);
+        EXPECT_LE(stub.size(), 147456u);
     }
 }
 
