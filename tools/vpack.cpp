@@ -126,6 +126,12 @@ bool VpackParse(const char* command, int argc, char** argv, const char* const* f
         } else if (InList(flags, a)) {
             out->options.push_back({a, ""});
         } else if (InList(valued, a) && i + 1 < argc) {
+            // An option given twice names two things where the command takes one: neither is guessed.
+            if (out->Has(a)) {
+                std::fprintf(stderr, "vpack %s: %s given twice\n", command, a);
+                VpackUsage(command);
+                return false;
+            }
             out->options.push_back({a, argv[++i]});
         } else {
             if (!InList(valued, a)) std::fprintf(stderr, "vpack %s: unknown option %s\n", command, a);
@@ -176,5 +182,8 @@ int main(int argc, char** argv)
     }
     std::string problem = VpackArgumentProblem(argc - 1, argv + 1);
     if (!problem.empty()) return VpackFail(problem.c_str());
-    return c->run(argc - 2, argv + 2);
+    VpackCatchInterrupts();
+    int rc = c->run(argc - 2, argv + 2);
+    VpackEndInterrupted();
+    return rc;
 }
