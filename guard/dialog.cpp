@@ -75,10 +75,7 @@ void OnOk(HWND dialog)
 
 PwdOutcome PwdCheckEntry(const char* typed, int n, const char* stored, int* wrongCount)
 {
-    char text[129];
-    ZeroMemory(text, sizeof text);
-    utl_EncryptPwd(text, 128, typed, n);
-    if (strncmp(stored, text, 128) == 0) return kPwdAccepted;
+    if (utl_PwdMatches(typed, n, stored)) return kPwdAccepted;
     ++*wrongCount;
     return *wrongCount >= kMaxTries ? kPwdFinal : kPwdRetry;
 }

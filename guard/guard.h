@@ -18,6 +18,10 @@ int utl_EncryptPwd(char* text, int textSize, const char* password, int count);
 // Deciphers a stored text into out. *count is the capacity of out on entry and the number of
 // bytes written on success (no terminator is added). On failure out and *count are unchanged.
 int utl_DecryptPwd(char* out, int* count, const char* text);
+// 1 when count password bytes encipher to stored (a NUL-terminated text, at most 128 characters
+// compared, as the dialog compares): the texts are compared in time that does not depend on where
+// they differ, and the enciphered text is wiped before the return. 0 otherwise.
+int utl_PwdMatches(const char* password, int count, const char* stored);
 
 // ---- Registry layer and text checks -----------------------------------------------------------
 // Keys are opened without a view flag: a 32-bit program on 64-bit Windows sees the 32-bit view,

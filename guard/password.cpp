@@ -61,3 +61,20 @@ int utl_DecryptPwd(char* out, int* count, const char* text)
     *count = k;
     return PWD_OK;
 }
+
+int utl_PwdMatches(const char* password, int count, const char* stored)
+{
+    // Both texts padded with NULs to the 128 characters compared: every byte is looked at, and
+    // the difference is gathered, not acted on, so the time says nothing about where they differ.
+    const int kCompared = 128;
+    char mine[kCompared + 1], theirs[kCompared];
+    ZeroMemory(mine, sizeof mine);
+    ZeroMemory(theirs, sizeof theirs);
+    int rc = utl_EncryptPwd(mine, kCompared, password, count);
+    for (int i = 0; stored && i < kCompared && stored[i]; ++i) theirs[i] = stored[i];
+    unsigned char differ = 0;
+    for (int i = 0; i < kCompared; ++i) differ |= (unsigned char)(mine[i] ^ theirs[i]);
+    SecureZeroMemory(mine, sizeof mine);
+    SecureZeroMemory(theirs, sizeof theirs);
+    return differ == 0 && rc == PWD_OK ? 1 : 0;  // a text that could not be made matches nothing
+}

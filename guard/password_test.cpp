@@ -124,4 +124,26 @@ TEST(StoredPassword, DecipherResultCodes)
     EXPECT_EQ(count, 0);
 }
 
+// The check both the dialog and the command line use: the same verdict as comparing the texts.
+TEST(StoredPassword, MatchesOnlyItsOwnStoredText)
+{
+    const struct {
+        std::string password;
+        const char* stored;
+        int matches;
+    } rows[] = {
+        {"secret", "yVkhk1/ESYo=", 1},  // OpenSSL, as above
+        {"Password", "0vv2T0Gl1BCeL1eVKacXng==", 1},
+        {"Secret", "yVkhk1/ESYo=", 0},
+        {"secret", "yVkhk1/ESYo", 0},
+        {"secret", "yVkhk1/ESYo==", 0},
+        {"", "ni9XlSmnF54=", 1},
+        {"", "", 0},  // an empty stored password is never matched
+        {"secret", nullptr, 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(utl_PwdMatches(row.password.data(), (int)row.password.size(), row.stored), row.matches)
+            << row.password << " / " << (row.stored ? row.stored : "(null)");
+}
+
 }  // namespace

@@ -15,6 +15,8 @@ namespace {
 const char kInstanceEvent[] = "Global\\evnt_Vemlo_stpDamon";
 const int kPasswordDialog = 134;
 const DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack
+// ERROR_INVALID_COMMAND_LINE: the password on the command line is wrong or cannot be used.
+const DWORD kBadPasswordSwitch = 1639;
 
 struct StopRule {
     DWORD exitCode;
@@ -31,6 +33,8 @@ const StopRule kStops[] = {
     {ERROR_INSTALL_PACKAGE_REJECTED, "Setup stopped: three wrong passwords."},
     {ERROR_INSTALL_PACKAGE_REJECTED, "Setup stopped: the uninstall password is needed but cannot be asked."},
     {ERROR_INSTALL_FAILURE, "Setup stopped: the instance event could not be made."},
+    {kBadPasswordSwitch, "Setup stopped: the given uninstall password is wrong."},
+    {kBadPasswordSwitch, "Setup stopped: the given uninstall password could not be used."},
 };
 
 // Logged before any box, so the reason is in the log even while the box waits for its OK.
@@ -110,7 +114,7 @@ bool AskForPassword(HINSTANCE instance, SetupStop* why)
 }
 
 // Everything but the closing lines; returns the exit code.
-DWORD RunSetup(HINSTANCE instance, const char* commandLine)
+DWORD RunSetup(HINSTANCE instance, const char* commandLine, PwdGiven* password)
 {
     SetupSwitches switches = ReadSwitches(commandLine);
     // Before the instance event and every check: help changes nothing, so it also answers while
@@ -138,12 +142,18 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine)
         return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
 
     if (IsUninstallPrompt("setup", g_szUninstallPass)) {
-        // A protected client is upgraded with its password or not at all: without anybody to
-        // type it, the run stops.
-        if (unattended) return Stop(kStopPasswordUnasked);
+        // A protected client is upgraded with its password or not at all: the one given on the
+        // command line, else the one typed; without anybody to type it, the run stops.
+        PwdVerdict given = CheckGivenPassword(password, g_szUninstallPass);
+        if (given != kPwdRight && unattended)
+            return Stop(given == kPwdNoneGiven ? kStopPasswordUnasked
+                        : given == kPwdWrong   ? kStopGivenPasswordWrong
+                                               : kStopGivenPasswordRefused);
         SetupStop why;
-        if (!AskForPassword(instance, &why)) return Stop(why);
+        if (given != kPwdRight && !AskForPassword(instance, &why)) return Stop(why);
         WriteSetupLog("Begin UnpackAndSetup");
+    } else if (password->count) {
+        WriteSetupLog("The client is not protected: the given password is not used.");
     }
 
     DWORD error = 0, installerExit = 0;
@@ -161,7 +171,12 @@ DWORD SetupStopExitCode(SetupStop why) { return kStops[why].exitCode; }
 
 int SetupMain(HINSTANCE instance, const char* commandLine)
 {
-    DWORD code = RunSetup(instance, commandLine);
+    // The password switches go no further than here: the rest is what the installer gets.
+    char handedOn[kCommandLineMax];  // on the stack: a static one would be 32 KB of the file
+    PwdGiven password;
+    TakePwdSwitches(commandLine, handedOn, sizeof handedOn, &password);
+    DWORD code = RunSetup(instance, handedOn, &password);
+    WipePwdSwitches(&password);
     CloseInstanceEvent();
     char line[48];
     utl_Format(line, sizeof line, "Setup exit code %u.", code);

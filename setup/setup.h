@@ -149,6 +149,8 @@ int WorkDirIsSecure(const char* path);
 // Opens a program to be started so that nobody can write, rename or delete it until the handle
 // is closed (others may still read and run it). INVALID_HANDLE_VALUE on failure.
 HANDLE HoldForLaunch(const char* path);
+// Whether sid is the user this process runs as (its token's user).
+bool IsOwnUser(PSID sid);
 
 // ---- This executable's own file ----------------------------------------------------------------
 
@@ -189,11 +191,14 @@ enum SetupStop {
     kStopWrongPasswords,    // 1625: three wrong passwords
     kStopPasswordUnasked,   // 1625: a password is needed but cannot be asked (unattended)
     kStopNoInstanceEvent,   // 1603: the instance event could not be made
+    kStopGivenPasswordWrong,    // 1639: the password given on the command line is wrong
+    kStopGivenPasswordRefused,  // 1639: ... or cannot be used (its file is refused, say)
 };
 DWORD SetupStopExitCode(SetupStop why);
 
 // Setup's own switches: blank-separated words of the command line (null: none), each with a
-// slash or a dash, in any letter case. Every word still reaches the installer unchanged.
+// slash or a dash, in any letter case. Every word but the password switches (TakePwdSwitches)
+// reaches the installer unchanged.
 struct SetupSwitches {
     bool unattended;  // S or quiet: nobody is at the desktop, so no window may wait for an answer
     bool help;        // ?, h or help: the switches are shown and nothing is installed
@@ -201,6 +206,7 @@ struct SetupSwitches {
 SetupSwitches ReadSwitches(const char* commandLine);
 bool IsUnattended(const char* commandLine);  // ReadSwitches(commandLine).unattended
 
+const size_t kCommandLineMax = 32768;  // the longest command line Windows starts a program with
 // The whole run of the stub (WinMain's body) with the command line after the program name.
 // Returns the exit code: the installer's own when it ran to its end, else why the run stopped
 // (SetupStopExitCode) or the error number of the unpack-and-run sequence.
@@ -212,3 +218,74 @@ int SetupMain(HINSTANCE instance, const char* commandLine);
 // did not start), 355, 356 or the package reader's number.
 bool UnpackAndSetup(DWORD* error, const char* installerArgs, DWORD* installerExit);
 bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installerExit, const SetupWaits& waits);
+
+// ---- The uninstall password given on the command line -----------------------------------------
+// /pwdfile=PATH and /password=TEXT (slash or dash, any letter case, the value quoted or not, as
+// the C runtime reads a command line). Never passed on, never logged.
+
+const int kPwdMaxChars = 32;  // as many characters as the dialog takes
+struct PwdGiven {
+    int count;            // password switches given (0: none; more than 1 is refused)
+    bool fromFile;        // the last one was /pwdfile
+    bool cut;             // its value did not fit value
+    char value[MAX_PATH];  // the file's path or the password itself
+};
+// Copies commandLine (null: none) into handedOn (size bytes) without the password switches: the
+// other words keep their order, quoting and the blanks before them. *given gets what was given.
+// false when the rest does not fit handedOn (then handedOn is "").
+bool TakePwdSwitches(const char* commandLine, char* handedOn, size_t size, PwdGiven* given);
+// Wipes the password switches in the process's own copies of its command line (the one
+// GetCommandLineA/W return and the C runtime's arguments) and the value in *given.
+void WipePwdSwitches(PwdGiven* given);
+
+// How a given password was judged; the log says why (never the password or its stored form).
+enum PwdVerdict { kPwdNoneGiven, kPwdRight, kPwdWrong, kPwdRefused };
+// Reads the given password (from its file, see ReadPwdFile), enciphers it and compares it with
+// stored as the dialog does. Logs the outcome; wipes every copy of the password it made.
+PwdVerdict CheckGivenPassword(PwdGiven* given, const char* stored);
+
+// Why a password (its file, or the switch) cannot be used.
+enum PwdRefusal {
+    kPwdUsable,
+    kPwdFileMissing,       // nothing at the path
+    kPwdFileUnopened,      // it cannot be opened (another system error)
+    kPwdFileLink,          // a link, or a path through one: not where its name says
+    kPwdFileManyNames,     // a file with a second name (a hard link)
+    kPwdFileNotFile,       // a folder or a device
+    kPwdFileNoSecurity,    // its owner and DACL cannot be read
+    kPwdFileUserOwned,     // it belongs to somebody other than SYSTEM, Administrators or the setup's user
+    kPwdFileNoDacl,        // no DACL: everybody may change it
+    kPwdFileUserWritable,  // somebody else may change it
+    kPwdFileUnread,        // reading it failed
+    kPwdEmpty,             // the first line is empty
+    kPwdTooLong,           // more than 32 characters
+    kPwdNotText,           // a NUL byte or a byte-order mark: not in the system's code page
+    kPwdGivenTwice,        // more than one password switch
+};
+// The reason as the log says it ("it is a link, or its path goes through one").
+const char* PwdRefusalText(PwdRefusal why);
+// Reads the password from the first line of the file at path, opened once, not through a link,
+// shared for reading only: the file is judged by the handle it is read through. password
+// (kPwdMaxChars * 2 + 1 bytes) gets the line without its CR/LF; *n its length in bytes.
+// *systemError gets the error of a failed open or read.
+PwdRefusal ReadPwdFile(const char* path, char* password, int* n, DWORD* systemError);
+
+// Pure rules beneath ReadPwdFile and the switch, tested with tables.
+// The first line of bytes (n of them): its length in bytes in *lineBytes, judged by its
+// characters (isLead tells the code page's lead bytes). A line with no end within n bytes is
+// the whole.
+PwdRefusal PwdFirstLine(const char* bytes, int n, bool (*isLead)(unsigned char), int* lineBytes);
+// A password of n bytes: not empty, at most kPwdMaxChars characters.
+PwdRefusal PwdTextRule(const char* text, int n, bool (*isLead)(unsigned char));
+bool PwdIsLeadByte(unsigned char c);  // a lead byte of the system's ANSI code page
+// What is known of one ACE of the file's DACL.
+enum PwdPrincipal { kPwdTrusted, kPwdOwnerRights, kPwdOther };  // SYSTEM, Administrators,
+                                                                // TrustedInstaller, the setup's own user
+struct PwdAceFact {
+    bool allows;       // an allowing ACE (deny ACEs only take away and are passed over)
+    bool inheritOnly;  // for the children of a folder, not for the object itself
+    DWORD mask;
+    PwdPrincipal who;
+};
+// kPwdUsable, kPwdFileUserOwned, kPwdFileNoDacl or kPwdFileUserWritable.
+PwdRefusal PwdFileSecurityRule(bool ownerTrusted, bool hasDacl, const PwdAceFact* aces, int count);

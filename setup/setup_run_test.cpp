@@ -10,7 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "base/text.h"
+#include "custom/custom.h"
 #include "guard/guard.h"
 #include "package/format_testutil.h"
 #include "package/package.h"
@@ -1028,11 +1032,11 @@ TEST(SetupStub, FitsItsImage)
     std::string stub = vt::ReadAll(vt::BinDir() + "\\Setup.exe");
     ASSERT_FALSE(stub.empty());
     EXPECT_LE(stub.size(), 307200u);
-    // The 32-bit build is the product, and it is kept far below its image: 192 KiB at most, of
-    // which BLAKE3's code (portable, SSE4.1 and AVX2) takes about 48 KB and zstd's decoder about
-    // 61 KB.
+    // The 32-bit build is the product, and it is kept far below its image: 200 KiB at most, of
+    // which BLAKE3's code (portable, SSE4.1 and AVX2) takes about 48 KB, zstd's decoder about
+    // 61 KB and the password switches with their file checks about 6 KB.
     if (sizeof(void*) == 4) {
-        EXPECT_LE(stub.size(), 196608u);
+        EXPECT_LE(stub.size(), 204800u);
     }
 }
 
@@ -1085,6 +1089,140 @@ TEST_F(SetupRun, PlantedWorkFolderIsEmptiedOrTheRunStops)
                                                          "client.ini", "readme.txt", "ulmApxSvr.exe", "ulmApxSvr.note",
                                                          "ulmApxSvr.run"}));
     EXPECT_EQ(vt::ReadAll(kWork + "\\ulmApxSvr.exe"), vt::ReadAll(vt::BinDir() + "\\ulmApxSvr.exe"));
+}
+
+// A protected client upgraded with the password from the command line, its stored form in each
+// of the lookup's three places: right (file or switch), it installs and the installer never sees
+// the switch; wrong or a file that breaks a rule, unattended it ends with 1639 and unpacks
+// nothing, attended the dialog asks as before; an unprotected client ignores it. No log holds
+// the password or its stored form.
+TEST_F(SetupRun, PasswordFromTheCommandLineUpgradesAProtectedClient)
+{
+    std::string setup = MakeSetup(kPayload);
+    char common[MAX_PATH] = "";
+    GetEnvironmentVariableA("CommonProgramFiles", common, sizeof common);
+    const std::string vemloFiles = std::string(common) + "\\Vemlo";
+    const std::string reginfo = vemloFiles + "\\Pelvar Client\\reginfo";
+    auto at = [&](const std::string& name) { return run_ + "\\" + name; };
+    vt::WriteAll(at("right.txt"), "secret\r\n");
+    vt::WriteAll(at("wrong.txt"), "Secret\r\n");
+    vt::WriteAll(at("empty.txt"), "\r\n");
+    vt::WriteAll(at("long.txt"), std::string(33, 's') + "\r\n");
+    vt::WriteAll(at("everyone.txt"), "secret\r\n");
+    PSECURITY_DESCRIPTOR sd = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;WD)",
+                                                                     SDDL_REVISION_1, &sd, NULL));
+    EXPECT_TRUE(SetFileSecurityA(at("everyone.txt").c_str(), DACL_SECURITY_INFORMATION, sd));
+    LocalFree(sd);
+    ASSERT_TRUE(vt::MakeFileLink(at("link.txt"), at("right.txt")));
+
+    enum Source { kUnprotected, kRegistry, kCustomFile, kUninstallInfoFile };
+    auto protect = [&](Source source) {
+        vt::RemoveTree(vemloFiles);
+        ClearRegistry();
+        if (source == kRegistry) Protect();
+        if (source == kCustomFile || source == kUninstallInfoFile) {
+            vt::MakeDirs(reginfo);
+            bool custom = source == kCustomFile;
+            ASSERT_TRUE(vt::WriteAll(reginfo + (custom ? "\\VemloCustom.ini" : "\\VemloUninstallInfo.ini"),
+                                     "[Functions]\r\nUninstall=1\r\nInstall=" + std::string(kStoredSecret) + "\r\n"));
+            DWORD code = 0;
+            ASSERT_NE(custom ? CusIniMakeVrf(&code, reginfo.c_str()) : UninstallInfoMakeVrf(&code, reginfo.c_str()), 0);
+            HKEY key;
+            ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kUninstallKey, &key), ERROR_SUCCESS);
+            RegSetValueExA(key, "DisplayVersion", 0, REG_SZ, (const BYTE*)"5.2.408", 8);
+            RegCloseKey(key);
+        }
+    };
+    const std::string refused = "Setup stopped: the given uninstall password could not be used.";
+    const std::string wrong = "Setup stopped: the given uninstall password is wrong.";
+    const struct {
+        Source source;
+        std::vector<std::string> args;
+        int code;
+        std::vector<std::string> lines;  // in the setup log, in this order
+    } rows[] = {
+        {kRegistry, {"/S", "/pwdfile=" + at("right.txt")}, 0, {"The given password is right.", "Begin UnpackAndSetup"}},
+        {kCustomFile, {"/password=secret", "/S"}, 0, {"The given password is right.", "Begin UnpackAndSetup"}},
+        {kUninstallInfoFile, {"-PWDFILE=" + at("right.txt"), "-s"}, 0, {"The given password is right."}},
+        {kRegistry, {"/S", "/Password=Secret"}, 1639, {"The given password is wrong.", wrong}},
+        {kCustomFile, {"/S", "/pwdfile=" + at("wrong.txt")}, 1639, {"The given password is wrong.", wrong}},
+        {kRegistry, {"/S", "/pwdfile=" + at("link.txt")}, 1639,
+         {"The password file was refused: it is a link, or its path goes through one (" + at("link.txt") + ").", refused}},
+        {kUninstallInfoFile, {"/S", "/pwdfile=" + at("long.txt")}, 1639,
+         {"The password file was refused: it is longer than 32 characters (" + at("long.txt") + ").", refused}},
+        {kRegistry, {"/S", "/pwdfile=" + at("empty.txt")}, 1639,
+         {"The password file was refused: its first line is empty (" + at("empty.txt") + ").", refused}},
+        {kRegistry, {"/S", "/pwdfile=" + at("missing.txt")}, 1639,
+         {"The password file was refused: it does not exist, system error 2 (" + at("missing.txt") + ").", refused}},
+        {kCustomFile, {"/S", "/pwdfile=" + at("everyone.txt")}, 1639,
+         {"The password file was refused: somebody other than SYSTEM, Administrators or the account the setup runs as "
+              "may change it (" + at("everyone.txt") +
+              ").",
+          refused}},
+        {kRegistry, {"/S", "/password=secret", "/pwdfile=" + at("right.txt")}, 1639,
+         {"The given password was refused: it was given more than once.", refused}},
+        {kRegistry, {"/S", "/password=" + std::string(33, 's')}, 1639,
+         {"The given password was refused: it is longer than 32 characters.", refused}},
+        {kUnprotected, {"/S", "/password=Secret"}, 0, {"The client is not protected: the given password is not used."}},
+    };
+    WindowSpotter spotter;
+    for (const auto& row : rows) {
+        std::string shown = row.args[0] + " " + row.args[1];
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        vt::RemoveTree("C:\\VemloDemo");
+        protect(row.source);
+        EXPECT_EQ(Run(setup, row.args), row.code) << shown;
+        auto log = SetupLog();
+        ExpectEnd(log, row.code);
+        size_t from = 0;
+        for (auto& line : row.lines) {
+            auto found = std::find(log.begin() + (long)from, log.end(), line);
+            EXPECT_NE(found, log.end()) << shown << ": " << line;
+            from = found == log.end() ? from : (size_t)(found - log.begin());
+        }
+        if (row.code == 0) {
+            // The installer got the other switch as it was (the one word without "="), and no password.
+            std::string kept;
+            for (auto& a : row.args)
+                if (a.find('=') == std::string::npos) kept = a;
+            EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+                      (std::vector<std::string>{"folder " + kWork, "args " + kept}))
+                << shown;
+            EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt")) << shown;
+        } else {
+            EXPECT_FALSE(vt::Exists(kWork)) << shown;
+            EXPECT_FALSE(vt::Exists("C:\\VemloDemo")) << shown;
+        }
+        for (auto& name : vt::List("c:\\VemloLog")) {
+            std::string text = vt::ReadAll("c:\\VemloLog\\" + name);
+            for (const char* secret : {"secret", "Secret", "sssss", kStoredSecret})
+                EXPECT_EQ(text.find(secret), std::string::npos) << shown << ": " << name << " holds " << secret;
+        }
+    }
+    for (auto& w : spotter.Seen()) ADD_FAILURE() << "window in an unattended run: " << w;
+
+    // Attended, a wrong password (or an unusable file) leaves it to the dialog, as without one.
+    for (std::string given : std::vector<std::string>{"/password=Secret", "/pwdfile=" + at("link.txt")}) {
+        vt::RemoveTree("c:\\VemloLog");
+        protect(kRegistry);
+        DialogScript script;
+        script.entries = {"secret"};
+        auto* s = &script;
+        {
+            vt::Watcher watcher([s](HWND w) { return (*s)(w); });
+            EXPECT_EQ(Run(setup, {given}), 0) << given;
+        }
+        EXPECT_EQ(script.caption, PwdDialogText(kPwdTxtCaption, Chinese())) << given;
+        auto log = SetupLog();
+        EXPECT_TRUE(Has(log, "g_bExit = TRUE;")) << given;
+        ExpectEnd(log, 0);
+        EXPECT_EQ(vt::SplitLines(vt::ReadAll(kWork + "\\VemloSetup.run")),
+                  (std::vector<std::string>{"folder " + kWork, "args "}));
+    }
+    vt::RemoveFolderLink(at("link.txt"));
+    vt::RemoveTree(vemloFiles);
 }
 
 }  // namespace

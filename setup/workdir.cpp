@@ -69,19 +69,6 @@ bool SameAces(PACL dacl, PACL ours)
     return true;
 }
 
-// Whether sid is the user this process runs as.
-bool IsOwnUser(PSID sid)
-{
-    HANDLE raw = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-    KernelHandle token(raw);
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    return GetTokenInformation(token.Get(), TokenUser, &info, sizeof info, &size) && EqualSid(info.user.User.Sid, sid);
-}
 
 enum Owner { kOwnerOther, kOwnerAdmins, kOwnerSystem, kOwnerSelf };
 
@@ -171,6 +158,19 @@ bool ParentOf(const char* path, char* out, unsigned size)
 }
 
 }  // namespace
+
+bool IsOwnUser(PSID sid)
+{
+    HANDLE raw = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    KernelHandle token(raw);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    return GetTokenInformation(token.Get(), TokenUser, &info, sizeof info, &size) && EqualSid(info.user.User.Sid, sid);
+}
 
 int WorkDirIsSecure(const char* path)
 {

@@ -2,6 +2,7 @@
 // the command line: the command table, help, version and the option conventions every command
 // follows (unknown options refused, "--" ends them).
 #include "tools/vpack.h"
+#include "vpack_libraries.h"  // VPACK_LIBRARIES: the libraries linked, made by cmake/Kit.cmake
 
 #include <algorithm>
 #include <cstdio>
@@ -125,6 +126,12 @@ bool VpackParse(const char* command, int argc, char** argv, const char* const* f
         } else if (InList(flags, a)) {
             out->options.push_back({a, ""});
         } else if (InList(valued, a) && i + 1 < argc) {
+            // An option given twice names two things where the command takes one: neither is guessed.
+            if (out->Has(a)) {
+                std::fprintf(stderr, "vpack %s: %s given twice\n", command, a);
+                VpackUsage(command);
+                return false;
+            }
             out->options.push_back({a, argv[++i]});
         } else {
             if (!InList(valued, a)) std::fprintf(stderr, "vpack %s: unknown option %s\n", command, a);
@@ -159,7 +166,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("vpack %s\n", VPACK_VERSION);
+        std::printf("vpack %s\n%s", VPACK_VERSION, VPACK_LIBRARIES);
         return 0;
     }
     const VpackCommand* c = Find(argv[1]);
@@ -175,5 +182,8 @@ int main(int argc, char** argv)
     }
     std::string problem = VpackArgumentProblem(argc - 1, argv + 1);
     if (!problem.empty()) return VpackFail(problem.c_str());
-    return c->run(argc - 2, argv + 2);
+    VpackCatchInterrupts();
+    int rc = c->run(argc - 2, argv + 2);
+    VpackEndInterrupted();
+    return rc;
 }

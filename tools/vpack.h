@@ -48,8 +48,8 @@ struct VpackArgs {
     const char* Value(const char* name) const;  // null when not given
 };
 // Parses argv: flags and valued are the option names the command takes (null-terminated lists).
-// False (after printing the usage line of command) on an option it does not take or one that
-// lacks its value.
+// False (after printing the usage line of command) on an option it does not take, one that
+// lacks its value or a valued one given twice.
 bool VpackParse(const char* command, int argc, char** argv, const char* const* flags, const char* const* valued,
                 VpackArgs* out);
 // Applies --codepage N when given: 0, or the exit status of the failure it printed.
@@ -74,6 +74,9 @@ int VpackFailWith(unsigned long code, const std::string& what = "");
 // --offset N of list and extract (a setup executable's 307200 when not given): 0 or the usage
 // exit status.
 int VpackPackageOffset(const char* command, const VpackArgs& args, uint32_t* offset);
+// A stored name as this host shows it: converted from the code page, or byte by byte with every
+// byte beyond ASCII as \xNN when there is no code page to convert it with.
+std::string VpackShownName(const std::string& stored);
 // Prints one line per record (name as this host shows it, a tab, size), then the digest line.
 struct VpackListed;
 void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigestCheck& check);
@@ -130,7 +133,15 @@ struct VpackInput {
 unsigned long VpackPlanInputs(const std::vector<std::string>& paths, std::vector<VpackInput>* inputs,
                               std::string* what);
 // The bytes one record of this name and size takes in a package.
-unsigned long VpackRecordBytes(const std::string& storedName, uint64_t size);
+uint64_t VpackRecordBytes(const std::string& storedName, uint64_t size);
+// A stored record name as the client's file system compares it: ASCII letters in one case and /
+// as \. A double-byte character (the stored code page's lead byte and its trail byte) stays as it
+// is: its trail byte is no letter.
+std::string VpackNameKey(const std::string& stored);
+// kVpackErrName when two of inputs, or one of them and a record of existing, would be stored
+// under names the client's file system takes for one (every client would fail with 165).
+unsigned long VpackRefuseDuplicates(const std::vector<VpackInput>& inputs, const std::vector<VpackListed>& existing,
+                                    std::string* what);
 // kVpackErrSameFile when target is the same file as one of inputs, however spelt.
 unsigned long VpackRefuseSameFile(const std::string& target, const std::vector<std::string>& inputs,
                                   std::string* what);

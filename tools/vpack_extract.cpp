@@ -1,7 +1,9 @@
 // vpack extract: unpacks a package into a folder, changing nothing there unless the whole package
 // came out. A first walk checks every record and the digest and makes sure no name is taken; the
 // second writes each record to a temporary beside its final name; only then are they renamed into
-// place. After any failure the folder holds what it held before.
+// place, a file that --force replaces moved aside first and put back when a later one fails. After
+// any failure the folder holds what it held before. Every file and folder below the destination is
+// reached without following a link (the *Below functions).
 #include <cstdio>
 #include <map>
 
@@ -11,6 +13,7 @@ namespace {
 
 struct Target {
     std::string path, tmp;
+    std::string aside;  // the original that --force replaces, until the extraction is done
     bool committed = false;
 };
 
@@ -20,25 +23,56 @@ struct Extraction {
     bool force = false;
     bool madeDest = false, done = false;
     std::vector<std::string> madeDirs;          // in the order made
-    std::vector<Target> targets;                // one per destination file
-    std::map<std::string, size_t> byPath;       // a later record of the same name wins
+    std::vector<Target> targets;                // one per record
     std::vector<size_t> recordTarget;           // record index (from 1) -> target
     VpackFile file;
-    bool flushFailed = false;
+    std::string writing;                        // the destination file being written
+    std::string flushFailed;                    // the first one that could not be flushed, and why
     std::string what;
 
     ~Extraction()
     {
         file.Close();
-        if (done) return;
         for (const Target& t : targets) {
-            if (!t.tmp.empty()) VpackRemoveFile(t.tmp);
-            if (t.committed) VpackRemoveFile(t.path);
+            if (!t.tmp.empty()) VpackRemoveBelow(dest, t.tmp);
+            if (done) {
+                if (!t.aside.empty()) VpackRemoveBelow(dest, t.aside);
+                continue;
+            }
+            if (t.committed) VpackRemoveBelow(dest, t.path);
+            // The user's original goes back where it was.
+            if (!t.aside.empty()) VpackRenameBelow(dest, t.aside, t.path, false);
         }
-        for (size_t i = madeDirs.size(); i-- > 0;) VpackRemoveDir(madeDirs[i]);
+        if (done) return;
+        for (size_t i = madeDirs.size(); i-- > 0;) VpackRemoveDirBelow(dest, madeDirs[i]);
         if (madeDest) VpackRemoveDir(dest);
     }
 };
+
+// Takes a record's name (stored bytes) and its folders into names (key -> name, and whether it is
+// a folder): 0, or 165 when the client's file system would take it for a name already there (two
+// files, or a file and a folder, whose names differ in letter case at most).
+unsigned long TakeName(std::map<std::string, std::pair<std::string, bool>>* names, const std::string& stored,
+                       std::string* clash)
+{
+    VpackLeadByteFn lead = VpackLeadBytes();
+    for (size_t i = 0; i <= stored.size(); ++i) {
+        uint8_t b = i < stored.size() ? (uint8_t)stored[i] : 0;
+        if (lead && b >= 0x80 && lead(b)) {
+            ++i;
+            continue;
+        }
+        if (i < stored.size() && b != '\\' && b != '/') continue;
+        const bool folder = i < stored.size();
+        const std::string name = stored.substr(0, i);
+        auto known = names->emplace(VpackNameKey(name), std::make_pair(name, folder));
+        if (!known.second && !(folder && known.first->second.second)) {
+            *clash = known.first->second.first;
+            return 165;
+        }
+    }
+    return 0;
+}
 
 // First walk: every record's destination, with nothing written. 0 or the reason to stop.
 unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, PackDigestCheck* check,
@@ -56,11 +90,18 @@ unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, P
         if (err == kErrDigestMismatch) x->what += ": " + VpackDigestText(*check);
         return err;
     }
-    std::map<std::string, bool> folderPlanned;
+    std::map<std::string, std::pair<std::string, bool>> names;
     x->recordTarget.assign(records->size() + 1, 0);
     for (size_t i = 0; i < records->size(); ++i) {
         const VpackListed& r = (*records)[i];
         if (r.isEnd) continue;
+        std::string clash;
+        if (TakeName(&names, r.name, &clash)) {
+            x->what = package + ": the records \"" + VpackShownName(clash) + "\" and \"" + VpackShownName(r.name) + "\" would be one file "
+                      "on Windows (names that differ in letter case at most, or a file and a folder of that name): "
+                      "every client fails with this error; nothing was extracted";
+            return 165;
+        }
         std::string host;
         if (!VpackHostName(r.name, &host)) {
             x->what = package + ": a record name has characters beyond ASCII: pass --codepage N, the code page "
@@ -69,23 +110,21 @@ unsigned long Plan(Extraction* x, const std::string& package, uint32_t offset, P
         }
         const std::string path = VpackJoinRecord(x->dest, host);
         for (const std::string& folder : VpackRecordFolders(x->dest, host)) {
-            VpackKind kind = VpackKindOf(folder, false);
+            VpackKind kind = VpackKindBelow(x->dest, folder);
             if (kind != kVpackMissing && kind != kVpackDir) {
-                x->what = folder + " is there and is no folder: nothing was extracted";
+                x->what = folder + " is there and is no folder (a link is not followed): nothing was extracted";
                 return kVpackErrExists;
             }
         }
-        auto known = x->byPath.find(path);
-        if (known == x->byPath.end()) {
-            VpackKind kind = VpackKindOf(path, false);
-            if (kind != kVpackMissing && !(x->force && kind == kVpackFile)) {
-                x->what = path + " exists: nothing was extracted (--force replaces files)";
-                return kVpackErrExists;
-            }
-            known = x->byPath.emplace(path, x->targets.size()).first;
-            x->targets.push_back({path, "", false});
+        VpackKind kind = VpackKindBelow(x->dest, path);
+        if (kind != kVpackMissing && !(x->force && kind == kVpackFile)) {
+            x->what = !x->force ? path + " exists: nothing was extracted (--force replaces files)"
+                                : path + " is there and is no file (a folder or a link): --force replaces only "
+                                         "files; nothing was extracted";
+            return kVpackErrExists;
         }
-        x->recordTarget[i + 1] = known->second;
+        x->recordTarget[i + 1] = x->targets.size();
+        x->targets.push_back({path, "", "", false});
     }
     return 0;
 }
@@ -102,19 +141,18 @@ uint32_t Begin(void* ctx, const CoreRecord* record)
     std::string host;
     VpackHostName(std::string(record->name, record->nameLen), &host);
     for (const std::string& folder : VpackRecordFolders(x->dest, host)) {
-        if (VpackKindOf(folder, false) == kVpackDir) continue;
-        if (!VpackMakeDir(folder)) {
+        if (VpackKindBelow(x->dest, folder) == kVpackDir) continue;
+        if (!VpackMakeDirBelow(x->dest, folder)) {
             x->what = folder + ": " + VpackSystemReason();
             return 165;
         }
         x->madeDirs.push_back(folder);
     }
-    if (!t.tmp.empty()) VpackRemoveFile(t.tmp);  // an earlier record of the same name
-    t.tmp.clear();
-    if (!VpackCreateTemp(t.path, &t.tmp, &x->file)) {
+    if (!VpackCreateTempBelow(x->dest, t.path, &t.tmp, &x->file)) {
         x->what = t.path + ": " + VpackSystemReason();
         return 165;
     }
+    x->writing = t.path;
     return 0;
 }
 
@@ -122,7 +160,7 @@ uint32_t Piece(void* ctx, const uint8_t* data, uint32_t len)
 {
     Extraction* x = static_cast<Extraction*>(ctx);
     if (VpackWrite(&x->file, data, len)) return 0;
-    x->what = VpackSystemReason();
+    x->what = x->writing + ": " + VpackSystemReason();
     return 157;
 }
 
@@ -131,8 +169,41 @@ uint32_t Piece(void* ctx, const uint8_t* data, uint32_t len)
 void Finish(void* ctx)
 {
     Extraction* x = static_cast<Extraction*>(ctx);
-    if (x->file.IsOpen() && !VpackFlush(&x->file)) x->flushFailed = true;
+    if (x->file.IsOpen() && !VpackFlush(&x->file) && x->flushFailed.empty())
+        x->flushFailed = x->writing + ": " + VpackSystemReason();
     x->file.Close();
+}
+
+// Renames a record's temporary to its name. An original that --force replaces is moved aside
+// first (to a temporary name of its own), so that a later failure can put it back.
+unsigned long PutInPlace(Extraction* x, Target* t)
+{
+    if (VpackInterrupted()) {
+        x->what = t->path + ": interrupted";
+        return 165;
+    }
+    if (x->force && VpackKindBelow(x->dest, t->path) == kVpackFile) {
+        VpackFile unused;
+        if (!VpackCreateTempBelow(x->dest, t->path, &t->aside, &unused)) {
+            t->aside.clear();
+            x->what = t->path + ": " + VpackSystemReason();
+            return 165;
+        }
+        unused.Close();
+        if (!VpackRenameBelow(x->dest, t->path, t->aside, true)) {
+            x->what = t->path + ": it cannot be moved aside (" + VpackSystemReason() + ")";
+            VpackRemoveBelow(x->dest, t->aside);
+            t->aside.clear();
+            return 165;
+        }
+    }
+    if (!VpackRenameBelow(x->dest, t->tmp, t->path, false)) {
+        x->what = t->path + ": " + VpackSystemReason();
+        return 165;
+    }
+    t->tmp.clear();
+    t->committed = true;
+    return 0;
 }
 
 }  // namespace
@@ -159,6 +230,7 @@ VPACK_COMMAND(extract, 2, "extract", "vpack extract PACKAGE DIR [--offset N] [--
     PackDigestCheck check = {};
     std::vector<VpackListed> records;
     if (unsigned long err = Plan(&x, package, offset, &check, &records)) return VpackFailWith(err, x.what);
+    x.what.clear();  // the second walk says what stopped it
 
     if (destKind == kVpackMissing) {
         if (!VpackMakeDir(x.dest)) return VpackFailWith(158, x.dest + ": " + VpackSystemReason());
@@ -178,11 +250,9 @@ VPACK_COMMAND(extract, 2, "extract", "vpack extract PACKAGE DIR [--offset N] [--
         return VpackFailWith(err, x.what);
     }
     x.file.Close();
-    if (x.flushFailed) return VpackFailWith(157, x.dest + ": " + VpackSystemReason());
+    if (!x.flushFailed.empty()) return VpackFailWith(157, x.flushFailed);
     for (Target& t : x.targets) {
-        if (!VpackCommit(&x.file, t.tmp, t.path, x.force)) return VpackFailWith(165, t.path + ": " + VpackSystemReason());
-        t.tmp.clear();
-        t.committed = true;
+        if (unsigned long err = PutInPlace(&x, &t)) return VpackFailWith(err, x.what);
     }
     x.done = true;
     if (a.Has("-v")) VpackPrintListing(records, again);

@@ -15,6 +15,17 @@
 // does. False when the name part is empty.
 bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name);
 
+// ---- Interruptions -----------------------------------------------------------------------------
+// INT, TERM and HUP on Linux, Ctrl-C and Ctrl-Break on Windows do not end vpack at once: they are
+// noted, the next read, write or rename fails with the reason "interrupted", the command cleans up
+// (temporaries, made folders, originals put back) as after any failure, and VpackEndInterrupted
+// then ends the program as the interruption would have (the signal again; STATUS_CONTROL_C_EXIT).
+
+void VpackCatchInterrupts();
+bool VpackInterrupted();
+// Returns only when nothing interrupted the program.
+void VpackEndInterrupted();
+
 // ---- Files ------------------------------------------------------------------------------------
 // Every call that fails keeps the system's reason for VpackSystemReason(), read before anything
 // else can touch the system's error number.
@@ -84,11 +95,31 @@ bool VpackHostName(const std::string& stored, std::string* host);
 // The stored code page's double-byte lead bytes, for the name rule (null: single-byte).
 using VpackLeadByteFn = int (*)(uint8_t);
 VpackLeadByteFn VpackLeadBytes();
-// dir joined with a record's host name: its \ separators made the host's.
+// dir joined with a record's host name: its \ and / separators made the host's.
 std::string VpackJoinRecord(const std::string& dir, const std::string& hostName);
-// The folders between dir and a record's file, outermost first: "a\b\c.txt" gives dir/a and
-// dir/a/b. A double-byte character's trail byte 0x5C is no separator.
+// The folders between dir and a record's file, outermost first: "a\b/c.txt" gives dir/a and
+// dir/a/b. \ and / both separate, as they do for the stub; a double-byte character's trail byte
+// is no separator.
 std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName);
+
+// ---- Files below a destination folder ---------------------------------------------------------
+// extract reaches a record's file from the destination folder without following a link on the
+// way: path is dest joined with the record (VpackJoinRecord). Linux walks the folders with openat
+// and O_NOFOLLOW and works in the last one by its descriptor; Windows opens every folder on the
+// way without following a reparse point, refuses one that is, and holds them (no delete sharing,
+// so none can be swapped) while it works by name. A link on the way fails with the reason "it is
+// a link".
+
+// What is at path; a link on the way or at path is kVpackOther.
+VpackKind VpackKindBelow(const std::string& dest, const std::string& path);
+bool VpackMakeDirBelow(const std::string& dest, const std::string& path);
+bool VpackRemoveDirBelow(const std::string& dest, const std::string& path);
+void VpackRemoveBelow(const std::string& dest, const std::string& path);
+// A new temporary ".NAME.vpack-XXXXXX" beside path, open for writing.
+bool VpackCreateTempBelow(const std::string& dest, const std::string& path, std::string* tmp, VpackFile* f);
+// Renames from to to (both in one folder), over an existing to only when replace is set, and
+// flushes the folder.
+bool VpackRenameBelow(const std::string& dest, const std::string& from, const std::string& to, bool replace);
 // Windows: an empty text when every argument reached the program as typed; else the line that
 // says which one did not (the system's ANSI code page lacks a character of it). Linux: empty.
 std::string VpackArgumentProblem(int argc, char** argv);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/image_slot.h"
 #include "tools/vpack.h"
 
 namespace {
@@ -96,9 +97,9 @@ bool ParseOffset(const char* text, uint32_t* out)
     return true;
 }
 
-// A stored name as this host shows it: converted from the code page, or byte by byte with every
-// byte beyond ASCII as \xNN when there is no code page to convert it with.
-std::string Shown(const std::string& stored)
+}  // namespace
+
+std::string VpackShownName(const std::string& stored)
 {
     std::string host;
     if (VpackHostName(stored, &host)) return host;
@@ -114,8 +115,6 @@ std::string Shown(const std::string& stored)
     }
     return text;
 }
-
-}  // namespace
 
 int VpackPackageOffset(const char* command, const VpackArgs& args, uint32_t* offset)
 {
@@ -139,9 +138,9 @@ void VpackPrintListing(const std::vector<VpackListed>& records, const PackDigest
         content += r.content;
         compressed = compressed || r.compressed;
         if (r.compressed)
-            std::printf("%s\t%lu\tzstd %lu\n", Shown(r.name).c_str(), r.content, r.size);
+            std::printf("%s\t%lu\tzstd %lu\n", VpackShownName(r.name).c_str(), r.content, r.size);
         else
-            std::printf("%s\t%lu\n", Shown(r.name).c_str(), r.size);
+            std::printf("%s\t%lu\n", VpackShownName(r.name).c_str(), r.size);
     }
     if (compressed)
         std::printf("compressed: %llu bytes stored for %llu (%.1f %%)\n", (unsigned long long)stored,
@@ -162,6 +161,41 @@ unsigned long CheckTotal(uint64_t before, const std::vector<VpackInput>& inputs,
     *what = "the result would be " + std::to_string(total) +
             " bytes; the package format ends at 4294967295 (4 GiB - 1): ship the payload in parts";
     return kVpackErrTooLarge;
+}
+
+// A setup executable's package checked against the digest in its stub's slot, as the stub checks
+// it before it installs: 167 when the slot is empty or damaged, or names other bytes than the
+// package's end record does. An image without a slot (a stub from before it) is not checked.
+unsigned long CheckSlot(const std::string& path, const PackDigestCheck& check, std::string* what)
+{
+    VpackFile f;
+    std::vector<uint8_t> image(kVpackStubImage);
+    size_t got = 0;
+    if (!VpackOpenRead(path, &f) || !VpackRead(&f, image.data(), image.size(), &got)) {
+        *what = path + ": " + VpackSystemReason();
+        return 156;
+    }
+    uint32_t at = 0;
+    int found = core_FindImageSlot(image.data(), got, &at);
+    if (found == 0) return 0;
+    DigestValue slot = {};
+    int filled = found < 0 ? -1 : core_ReadSlot(image.data() + at, &slot);
+    if (filled < 0) {
+        *what = path + ": the stub's payload slot is damaged; the setup installs no package";
+        return kErrDigestMismatch;
+    }
+    if (filled == 0) {
+        *what = path + ": the stub's payload slot is empty; the setup installs no package (make it with vpack "
+                "setup or vpack assemble)";
+        return kErrDigestMismatch;
+    }
+    if (check.state == kDigestOk && core_DigestEqual(&slot, &check.stored)) return 0;
+    *what = path + ": the stub's slot carries BLAKE3 " + VpackDigestHex(slot) + ", the package " +
+            (check.state == kDigestOk ? std::string("is closed with ") + core_DigestName(check.stored.algorithm) +
+                                            " " + VpackDigestHex(check.stored)
+                                      : std::string("carries no digest")) +
+            ": the package is not the stub's own";
+    return kErrDigestMismatch;
 }
 
 unsigned long WriteRecords(VpackPackageWriter* w, const std::vector<VpackInput>& inputs, std::string* what)
@@ -204,6 +238,8 @@ int PackFiles(const char* command, int argc, char** argv, bool append)
         // create replaces a package; anything else at that name was not made by vpack.
         return VpackFailWith(kVpackErrExists, package + " exists and is no package: not replaced (remove it first)");
     }
+    // Against each other and, for append, against the package's own records.
+    if (unsigned long err = VpackRefuseDuplicates(inputs, records, &what)) return VpackFailWith(err, what);
     if (unsigned long err = CheckTotal(before, inputs, 0, &what)) return VpackFailWith(err, what);
 
     VpackOutput out;
@@ -248,6 +284,8 @@ VPACK_COMMAND(list, 2, "list", "vpack list PACKAGE [--offset N] [--codepage N]",
     std::string what;
     if (unsigned long err = VpackCheckPackage(a.pos[0], offset, &check, &records, &what))
         return VpackFailChecked(err, what, check);
+    if (offset == kVpackStubImage)
+        if (unsigned long err = CheckSlot(a.pos[0], check, &what)) return VpackFailWith(err, what);
     VpackPrintListing(records, check);
     return 0;
 }

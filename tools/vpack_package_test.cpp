@@ -31,13 +31,26 @@ Outcome Vpack(const std::vector<std::string>& args)
 }
 
 // The smallest stub vpack takes: "MZ", the PE header's offset at 0x3C, "PE\0\0", machine i386,
-// no sections (so no payload slot either) and no optional header.
+// no optional header and one section, ".vslot", whose 48 bytes at 0x200 are the empty payload slot.
+const size_t kSlotAt = 0x200;
 std::string Stub(size_t size)
 {
     std::string stub = "MZ" + pt::Pattern(size - 2, 5);
     stub.replace(0x3C, 4, std::string("\x80\0\0\0", 4));
-    stub.replace(0x80, 8, std::string("PE\0\0\x4c\x01\0\0", 8));
+    stub.replace(0x80, 8, std::string("PE\0\0\x4c\x01\x01\0", 8));
     stub.replace(0x94, 2, std::string("\0\0", 2));
+    // Name, virtual size 48, virtual address 0x1000, raw size 48, raw offset 0x200, the rest zero.
+    stub.replace(0x98, 40, std::string(".vslot\0\0" "\x30\0\0\0" "\0\x10\0\0" "\x30\0\0\0" "\0\x02\0\0", 24) +
+                               std::string(16, '\0'));
+    stub.replace(kSlotAt, 48, std::string("VemloSlt\x01\x02\x00\x20", 12) + std::string(36, '\0'));
+    return stub;
+}
+
+// The stub as a setup carries it: the slot filled with the package's BLAKE3 (32 bytes).
+std::string Filled(std::string stub, const std::string& blake3)
+{
+    stub[kSlotAt + 10] = 1;
+    stub.replace(kSlotAt + 12, 32, blake3);
     return stub;
 }
 
@@ -136,7 +149,7 @@ TEST(VpackPackage, SetupsAreClosedAndReadAsTheyAre)
     vt::WriteAll(d + "\\in\\a.txt", "abc");
     vt::WriteAll(d + "\\in\\b.bin", pt::Pattern(70000, 6));
     const std::string pkg = pt::Header() + pt::Record("a.txt", "abc") + pt::Record("b.bin", pt::Pattern(70000, 6));
-    std::string image = stub + std::string(307200 - stub.size(), '\0');
+    std::string image = Filled(stub, pt::Blake3(pkg)) + std::string(307200 - stub.size(), '\0');
     const std::string hex = pt::HexOf(pt::Blake3(pkg));  // as b3sum prints it
 
     Outcome made = Vpack({"setup", d + "\\stub.exe", "-o", d + "\\s.exe", d + "\\in\\a.txt", d + "\\in\\b.bin",
@@ -313,6 +326,28 @@ TEST(VpackPackage, ExtractChangesOnlyWhatItMakes)
     EXPECT_EQ(Tree(dest), (std::vector<std::string>{"\\a.txt=the user's own", "\\keep\\", "\\keep\\x.bin=kept",
                                                     "\\new.txt=new", "\\sub\\",
                                                     "\\sub\\b.txt=in sub" + std::string(9000, 's')}));
+}
+
+// --force moves the user's files aside and puts them back when a later one cannot be replaced
+// (b.txt is held open by another program, which forbids renaming it).
+TEST(VpackPackage, ForceThatFailsPutsTheOriginalsBack)
+{
+    std::string d = vt::FreshDir("vpack_force");
+    const std::string dest = d + "\\dest";
+    vt::MakeDirs(dest);
+    vt::WriteAll(dest + "\\a.txt", "mine a");
+    vt::WriteAll(dest + "\\b.txt", "mine b");
+    vt::WriteAll(d + "\\p.vpk", pt::Header() + pt::Record("a.txt", "new a") + pt::Record("b.txt", "new b"));
+    HANDLE held = CreateFileA((dest + "\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Outcome x = Vpack({"extract", d + "\\p.vpk", dest, "--force"});
+    CloseHandle(held);
+    EXPECT_EQ(x.code, 1);
+    EXPECT_EQ(x.err.rfind("vpack: error 165: ", 0), 0u) << x.err;
+    EXPECT_EQ(Tree(dest), (std::vector<std::string>{"\\a.txt=mine a", "\\b.txt=mine b"}));
+    Outcome ok = Vpack({"extract", d + "\\p.vpk", dest, "--force"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Tree(dest), (std::vector<std::string>{"\\a.txt=new a", "\\b.txt=new b"}));
 }
 
 // The real stub: its empty slot (found here by its bytes) receives the BLAKE3 of the package and

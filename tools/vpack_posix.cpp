@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,10 +40,23 @@ struct Fd {
     }
 };
 
+volatile sig_atomic_t g_signal = 0;
+
+void OnSignal(int sig) { g_signal = sig; }
+
+// True (errno EINTR) once a signal asked vpack to stop.
+bool Stopped()
+{
+    if (g_signal == 0) return false;
+    errno = EINTR;
+    return true;
+}
+
 bool WriteAll(int fd, const void* data, size_t len)
 {
     const char* p = static_cast<const char*>(data);
     while (len > 0) {
+        if (Stopped()) return false;
         ssize_t n = ::write(fd, p, len);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
@@ -56,6 +71,7 @@ ssize_t ReadSome(int fd, void* data, size_t len)
 {
     size_t done = 0;
     while (done < len) {
+        if (Stopped()) return -1;
         ssize_t n = ::read(fd, static_cast<char*>(data) + done, len - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return -1;
@@ -78,6 +94,28 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
     *dir = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
     *name = cut == std::string::npos ? path : path.substr(cut + 1);
     return !name->empty();
+}
+
+// ---- Interruptions -----------------------------------------------------------------------------
+
+void VpackCatchInterrupts()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a read that waits (a pipe, a slow disk) returns to be stopped
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+bool VpackInterrupted() { return g_signal != 0; }
+
+void VpackEndInterrupted()
+{
+    int sig = g_signal;
+    if (sig == 0) return;
+    std::fflush(nullptr);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
 }
 
 // ---- Files ------------------------------------------------------------------------------------
@@ -162,6 +200,11 @@ bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
 
 bool VpackCommit(VpackFile* f, const std::string& tmp, const std::string& target, bool replace)
 {
+    if (Stopped()) {
+        Failed();
+        f->Close();
+        return false;
+    }
     if (f->IsOpen() && ::fsync((int)f->h) != 0 && errno != EINVAL) {
         Failed();
         f->Close();
@@ -223,6 +266,7 @@ std::string VpackSystemReason()
     case EISDIR: return "it is a folder";
     case ENAMETOOLONG: return "the name is too long";
     case ELOOP: return "it is a link";
+    case EINTR: return "interrupted";
     default: return std::strerror(g_lastErrno);
     }
 }
@@ -337,11 +381,125 @@ std::string VpackJoinRecord(const std::string& dir, const std::string& hostName)
 
 std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::string& hostName)
 {
-    // Locale text: in UTF-8 and the other charsets a Linux locale uses, every 0x5C is a \.
+    // Locale text: in UTF-8 and the other charsets a Linux locale uses, every 0x5C is a \ and
+    // every 0x2F a /.
     std::vector<std::string> folders;
     for (size_t i = 0; i < hostName.size(); ++i)
-        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+        if (hostName[i] == '\\' || hostName[i] == '/') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
     return folders;
+}
+
+// ---- Files below a destination folder ---------------------------------------------------------
+
+namespace {
+
+// Opens the folder that holds path, walking from dest one name at a time with O_NOFOLLOW: a link
+// on the way fails (ELOOP) instead of leading elsewhere. *base gets path's last name.
+bool OpenParentBelow(const std::string& dest, const std::string& path, Fd* folder, std::string* base)
+{
+    if (path.compare(0, dest.size(), dest) != 0) {
+        errno = EINVAL;
+        return Failed();
+    }
+    size_t at = dest.size();
+    while (at < path.size() && path[at] == '/') ++at;
+    folder->fd = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder->fd < 0) return Failed();
+    for (size_t slash; (slash = path.find('/', at)) != std::string::npos; at = slash + 1) {
+        int next = ::openat(folder->fd, path.substr(at, slash - at).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            struct stat st;
+            // A link to a folder is refused as the link it is, whatever open says of it.
+            if (::fstatat(folder->fd, path.substr(at, slash - at).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode))
+                errno = ELOOP;
+            return Failed();
+        }
+        folder->Close();
+        folder->fd = next;
+    }
+    *base = path.substr(at);
+    return true;
+}
+
+}  // namespace
+
+VpackKind VpackKindBelow(const std::string& dest, const std::string& path)
+{
+    Fd folder;
+    std::string base;
+    struct stat st;
+    if (!OpenParentBelow(dest, path, &folder, &base) || ::fstatat(folder.fd, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        Failed();
+        return errno == ENOENT ? kVpackMissing : kVpackOther;
+    }
+    return S_ISREG(st.st_mode) ? kVpackFile : S_ISDIR(st.st_mode) ? kVpackDir : kVpackOther;
+}
+
+bool VpackMakeDirBelow(const std::string& dest, const std::string& path)
+{
+    Fd folder;
+    std::string base;
+    return (OpenParentBelow(dest, path, &folder, &base) && ::mkdirat(folder.fd, base.c_str(), 0777) == 0) || Failed();
+}
+
+bool VpackRemoveDirBelow(const std::string& dest, const std::string& path)
+{
+    Fd folder;
+    std::string base;
+    return (OpenParentBelow(dest, path, &folder, &base) && ::unlinkat(folder.fd, base.c_str(), AT_REMOVEDIR) == 0) ||
+           Failed();
+}
+
+void VpackRemoveBelow(const std::string& dest, const std::string& path)
+{
+    Fd folder;
+    std::string base;
+    if (OpenParentBelow(dest, path, &folder, &base)) ::unlinkat(folder.fd, base.c_str(), 0);
+}
+
+bool VpackCreateTempBelow(const std::string& dest, const std::string& path, std::string* tmp, VpackFile* f)
+{
+    Fd folder;
+    std::string base;
+    if (!OpenParentBelow(dest, path, &folder, &base)) return false;
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (::getrandom(random, sizeof random, 0) != (ssize_t)sizeof random) return Failed();
+        std::string name = "." + base + ".vpack-";
+        for (unsigned char r : random) name += kLetters[r % 62];
+        int fd = ::openat(folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666 & ~mask);
+        if (fd >= 0) {
+            f->Close();
+            f->h = fd;
+            *tmp = path.substr(0, path.size() - base.size()) + name;
+            return true;
+        }
+        if (errno != EEXIST) return Failed();
+    }
+    return Failed();
+}
+
+bool VpackRenameBelow(const std::string& dest, const std::string& from, const std::string& to, bool replace)
+{
+    Fd folder;
+    std::string base, fromBase;
+    if (!OpenParentBelow(dest, to, &folder, &base)) return false;
+    fromBase = from.substr(from.rfind('/') + 1);
+    int rc = replace ? ::renameat(folder.fd, fromBase.c_str(), folder.fd, base.c_str())
+                     : ::renameat2(folder.fd, fromBase.c_str(), folder.fd, base.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the no-replace rename: a new link fails just the same on a taken name.
+        rc = ::linkat(folder.fd, fromBase.c_str(), folder.fd, base.c_str(), 0);
+        if (rc == 0) ::unlinkat(folder.fd, fromBase.c_str(), 0);
+    }
+    if (rc != 0) return Failed();
+    (void)::fsync(folder.fd);
+    return true;
 }
 
 std::string VpackArgumentProblem(int, char**) { return ""; }

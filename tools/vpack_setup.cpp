@@ -16,9 +16,8 @@ const char kCompanion[] = "ulmApxSvr.exe";
 const char kInstaller[] = "VemloSetup.exe";
 
 // Reads the stub into image (padded with zeros to 307200 bytes) after checking that it is a PE
-// image for x86 or x64 that fits, with a sound slot or none (*slotted).
-unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uint64_t* stubSize, bool* slotted,
-                       std::string* what)
+// image for x86 or x64 that fits, with a sound payload slot.
+unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uint64_t* stubSize, std::string* what)
 {
     VpackFile f;
     if (unsigned long err = VpackOpenInput(path, &f, what)) return err;
@@ -50,7 +49,39 @@ unsigned long ReadStub(const std::string& path, std::vector<uint8_t>* image, uin
                 "slot): build it again";
         return kVpackErrStub;
     }
-    *slotted = slot > 0;
+    if (slot == 0) {
+        // Only a slot binds the setup to its package: without one the signed setup would install any
+        // package put behind it, so no client takes it.
+        *what = "stub " + path + " has no payload slot (no .vslot section): it is no setup stub of this "
+                "project; the stub is the first operand (vpack setup STUB -o OUT FILE...), the Setup.exe "
+                "of the win32 preset";
+        return kVpackErrStub;
+    }
+    return 0;
+}
+
+// A bare stub (a slot, still empty) among the files is a stub given in the wrong place: it would
+// be packed as a payload file while some other file is taken for the stub. A finished setup (its
+// slot filled) may be payload, as any program may. Files that cannot be read are left to
+// VpackPlanInputs, which names them.
+unsigned long RefuseStubAmongFiles(const std::vector<std::string>& files, std::string* what)
+{
+    std::vector<uint8_t> head(kVpackStubImage);
+    for (const std::string& path : files) {
+        VpackFile f;
+        uint64_t size = 0;
+        size_t got = 0;
+        if (!VpackOpenRead(path, &f) || !VpackSize(&f, &size) || size > kVpackStubImage ||
+            !VpackRead(&f, head.data(), (size_t)size, &got))
+            continue;
+        uint32_t at = 0;
+        DigestValue filled;
+        if (core_FindImageSlot(head.data(), got, &at) == 1 && core_ReadSlot(head.data() + at, &filled) == 0) {
+            *what = path + " is a setup stub (its payload slot is empty), given among the files: the stub is the "
+                    "first operand (vpack setup STUB -o OUT FILE...)";
+            return kVpackErrStub;
+        }
+    }
     return 0;
 }
 
@@ -94,8 +125,8 @@ unsigned long SealStub(VpackOutput* out, std::vector<uint8_t>* image, uint64_t s
                        std::string* what)
 {
     // The stub image is complete only once the package digest is known. ReadStub found the slot
-    // sound or absent; a stub without one makes an unbound setup (Report says so).
-    if (core_FillImageSlot(image->data(), (size_t)stubSize, &digest) < 0) {
+    // sound.
+    if (core_FillImageSlot(image->data(), (size_t)stubSize, &digest) <= 0) {
         *what = out->target + ": the stub's payload slot could not be filled";
         return kVpackErrStub;
     }
@@ -106,14 +137,13 @@ unsigned long SealStub(VpackOutput* out, std::vector<uint8_t>* image, uint64_t s
     return out->Put(image->data(), image->size(), what);
 }
 
-int Report(const std::string& outPath, uint64_t stubSize, uint64_t packageBytes, const DigestValue& digest, bool slotted)
+int Report(const std::string& outPath, uint64_t stubSize, uint64_t packageBytes, const DigestValue& digest)
 {
     std::printf("%s: %lu bytes (stub %lu, padded to %lu, package %lu with its end record)\n", outPath.c_str(),
                 (unsigned long)(kVpackStubImage + packageBytes), (unsigned long)stubSize, kVpackStubImage,
                 (unsigned long)packageBytes);
     std::printf("payload digest: BLAKE3 %s\n", VpackDigestHex(digest).c_str());
-    // A stub from before the slot makes a setup that takes any sound package: say so.
-    std::printf(slotted ? "stub slot: filled\n" : "stub slot: none (this setup is not bound to its package)\n");
+    std::printf("stub slot: filled\n");
     return 0;
 }
 
@@ -121,7 +151,7 @@ int Report(const std::string& outPath, uint64_t stubSize, uint64_t packageBytes,
 // put() writes behind it, the end record with their digest, then the stub with its slot filled
 // over the placeholder; prints what was made.
 template <typename Put>
-int WriteSetup(const std::string& outPath, std::vector<uint8_t>* image, uint64_t stubSize, bool slotted, Put put)
+int WriteSetup(const std::string& outPath, std::vector<uint8_t>* image, uint64_t stubSize, Put put)
 {
     std::string what;
     VpackOutput out;
@@ -135,7 +165,7 @@ int WriteSetup(const std::string& outPath, std::vector<uint8_t>* image, uint64_t
     if (!err) err = SealStub(&out, image, stubSize, digest, &what);
     if (!err) err = out.Commit(&what);
     if (err) return VpackFailWith(err, what);
-    return Report(outPath, stubSize, w.written, digest, slotted);
+    return Report(outPath, stubSize, w.written, digest);
 }
 
 // Stub, zero padding to 307200 bytes, the package bytes before any end record, and a fresh end
@@ -148,8 +178,7 @@ int Assemble(const std::string& stubPath, const std::string& packagePath, const 
     if (unsigned long err = VpackRefuseSameFile(outPath, inputs, &what)) return VpackFailWith(err, what);
     std::vector<uint8_t> image;
     uint64_t stubSize = 0;
-    bool slotted = false;
-    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &slotted, &what)) return VpackFailWith(err, what);
+    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &what)) return VpackFailWith(err, what);
     PackDigestCheck check = {};
     std::vector<VpackListed> records;
     if (unsigned long err = VpackCheckPackage(packagePath, 0, &check, &records, &what))
@@ -160,7 +189,7 @@ int Assemble(const std::string& stubPath, const std::string& packagePath, const 
     if ((uint64_t)kVpackStubImage + check.endOffset + kEndRecordLen > 0xFFFFFFFFull)
         return VpackFailWith(kVpackErrTooLarge, packagePath + ": behind a stub it would pass the package format's "
                                                               "4 GiB - 1 bytes");
-    return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
+    return WriteSetup(outPath, &image, stubSize, [&](VpackPackageWriter* w, std::string* failed) {
         if (level <= 0) return w->Copy(packagePath, check.endOffset, check.blake3, failed);
         w->level = level;
         unsigned long err = w->Magic(failed);
@@ -177,12 +206,13 @@ int Setup(const std::string& stubPath, const std::string& outPath, const std::ve
     std::vector<std::string> inputs = files;
     inputs.push_back(stubPath);
     if (unsigned long err = VpackRefuseSameFile(outPath, inputs, &what)) return VpackFailWith(err, what);
+    if (unsigned long err = RefuseStubAmongFiles(files, &what)) return VpackFailWith(err, what);
     std::vector<uint8_t> image;
     uint64_t stubSize = 0;
-    bool slotted = false;
-    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &slotted, &what)) return VpackFailWith(err, what);
+    if (unsigned long err = ReadStub(stubPath, &image, &stubSize, &what)) return VpackFailWith(err, what);
     std::vector<VpackInput> planned;
     if (unsigned long err = VpackPlanInputs(files, &planned, &what)) return VpackFailWith(err, what);
+    if (unsigned long err = VpackRefuseDuplicates(planned, {}, &what)) return VpackFailWith(err, what);
     std::vector<std::string> names;
     uint64_t total = (uint64_t)kVpackStubImage + kPackageMagicLen + kEndRecordLen;
     for (const VpackInput& in : planned) {
@@ -194,7 +224,7 @@ int Setup(const std::string& stubPath, const std::string& outPath, const std::ve
         return VpackFailWith(kVpackErrTooLarge, "the setup would be " + std::to_string(total) +
                                                     " bytes; the package format ends at 4294967295 (4 GiB - 1): "
                                                     "ship the payload in parts");
-    return WriteSetup(outPath, &image, stubSize, slotted, [&](VpackPackageWriter* w, std::string* failed) {
+    return WriteSetup(outPath, &image, stubSize, [&](VpackPackageWriter* w, std::string* failed) {
         w->level = level;
         unsigned long err = w->Magic(failed);
         for (size_t i = 0; i < planned.size() && !err; ++i) err = w->Record(planned[i], failed);

@@ -2,6 +2,7 @@
 // through a temporary that is put in place only whole, and the payload digest. The same code in
 // both builds, so both give the same bytes and error numbers.
 #include <cstring>
+#include <map>
 
 #include "core/record_name.h"
 #include "core/transform.h"
@@ -86,7 +87,13 @@ unsigned long VpackWalk(const std::string& path, uint32_t offset, CoreVisitor vi
     uint64_t size = 0;
     int sized = VpackSize(&f, &size) ? 1 : 0;
     uint32_t packageLen = 0, err = 0;
-    if (!core_PackageLength(&visitor, sized, size, offset, &packageLen, &err)) return err;
+    if (!core_PackageLength(&visitor, sized, size, offset, &packageLen, &err)) {
+        *what = !sized ? WithReason(path)
+                : size > 0xFFFFFFFFull ? path + ": it is " + std::to_string(size) + " bytes; a package ends at 4294967295"
+                                       : path + ": it is " + std::to_string(size) + " bytes, not above the offset " +
+                                             std::to_string(offset);
+        return err;
+    }
     visitor.isLeadByte = VpackLeadBytes();
     if (visitor.piece || visitor.digest) {
         visitor.pieceBuffer = StreamBuffer();
@@ -140,7 +147,10 @@ unsigned long VpackPlanInputs(const std::vector<std::string>& paths, std::vector
             *what = WithReason(path);
             return 155;
         }
-        if (in.size > 0xFFFFFFFFull) return 155;
+        if (in.size > 0xFFFFFFFFull) {
+            *what = path + ": it is " + std::to_string(in.size) + " bytes; a record holds at most 4294967295";
+            return 155;
+        }
         // What the reader would refuse is refused here, before anything is written, naming the file.
         if (!VpackStoredName(name, &in.stored, &why)) {
             *what = path + ": " + why;
@@ -162,9 +172,51 @@ unsigned long VpackPlanInputs(const std::vector<std::string>& paths, std::vector
     return 0;
 }
 
-unsigned long VpackRecordBytes(const std::string& storedName, uint64_t size)
+std::string VpackNameKey(const std::string& stored)
 {
-    return 8 + (unsigned long)storedName.size() + (unsigned long)size;
+    VpackLeadByteFn lead = VpackLeadBytes();
+    std::string key = stored;
+    for (size_t i = 0; i < key.size(); ++i) {
+        uint8_t b = (uint8_t)key[i];
+        if (lead && b >= 0x80 && lead(b)) {
+            ++i;  // the trail byte belongs to the character
+        } else if (b >= 'A' && b <= 'Z') {
+            key[i] = (char)(b - 'A' + 'a');
+        } else if (b == '/') {
+            key[i] = '\\';
+        }
+    }
+    return key;
+}
+
+unsigned long VpackRefuseDuplicates(const std::vector<VpackInput>& inputs, const std::vector<VpackListed>& existing,
+                                    std::string* what)
+{
+    std::map<std::string, std::string> taken;  // key -> the record's name in the package
+    for (const VpackListed& r : existing)
+        if (!r.isEnd) taken.emplace(VpackNameKey(r.name), r.name);
+    std::map<std::string, const VpackInput*> planned;
+    for (const VpackInput& in : inputs) {
+        const std::string key = VpackNameKey(in.stored);
+        auto old = taken.find(key);
+        auto twin = planned.find(key);
+        if (old == taken.end() && twin == planned.end()) {
+            planned.emplace(key, &in);
+            continue;
+        }
+        const std::string clash = old != taken.end() ? "the package's record \"" + old->second + "\""
+                                                     : twin->second->path;
+        *what = in.path + " and " + clash + " would be one file on Windows (record names that differ in letter "
+                "case at most): every client would fail with error 165";
+        return kVpackErrName;
+    }
+    return 0;
+}
+
+uint64_t VpackRecordBytes(const std::string& storedName, uint64_t size)
+{
+    // In 64 bits: Windows' unsigned long has 32, and a record near 4 GiB must not wrap below it.
+    return 8 + (uint64_t)storedName.size() + size;
 }
 
 unsigned long VpackRefuseSameFile(const std::string& target, const std::vector<std::string>& inputs,
@@ -287,8 +339,12 @@ unsigned long VpackPackageWriter::StoredRecord(const VpackInput& in, std::string
     uint8_t* buffer = StreamBuffer();
     for (uint64_t copied = 0; copied < in.size;) {
         size_t want = in.size - copied < kStreamBuffer ? (size_t)(in.size - copied) : kStreamBuffer, got = 0;
+        if (!VpackRead(&f, buffer, want, &got)) {
+            *what = WithReason(in.path);
+            return 166;
+        }
         // A source that ends before the size it had when measured makes no record.
-        if (!VpackRead(&f, buffer, want, &got) || got != want) {
+        if (got != want) {
             *what = in.path + ": it changed size while packed";
             return 166;
         }
@@ -297,8 +353,12 @@ unsigned long VpackPackageWriter::StoredRecord(const VpackInput& in, std::string
         copied += want;
     }
     size_t more = 0;
+    if (!VpackRead(&f, buffer, 1, &more)) {
+        *what = WithReason(in.path);
+        return 166;
+    }
     // A source that has grown since it was measured is not what was measured either.
-    if (!VpackRead(&f, buffer, 1, &more) || more != 0) {
+    if (more != 0) {
         *what = in.path + ": it changed size while packed";
         return 166;
     }

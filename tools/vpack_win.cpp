@@ -1,7 +1,12 @@
 // vpack on Windows: Win32 files in the ANSI code page the stub reads names in, and the library's
 // stored-format functions, so vpack makes digest files and passwords exactly as the client does.
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
 
 #include "base/files.h"
 #include "custom/custom.h"
@@ -37,6 +42,8 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
 namespace {
 
 DWORD g_lastError = 0;
+// ERROR_STOPPED_ON_SYMLINK, which MinGW's headers lack: what a link on the way reports.
+const DWORD kErrorStoppedOnLink = 681;
 
 bool Failed()
 {
@@ -46,7 +53,37 @@ bool Failed()
 
 HANDLE H(const VpackFile* f) { return reinterpret_cast<HANDLE>(f->h); }
 
+volatile LONG g_interrupted = 0;
+
+// Ctrl-C and Ctrl-Break reach a console program on a thread of their own: noted here, acted on by
+// the main thread at its next read, write or rename.
+BOOL WINAPI OnCtrl(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+// True (the reason kept: "interrupted") once Ctrl-C or Ctrl-Break asked vpack to stop.
+bool Stopped()
+{
+    if (InterlockedCompareExchange(&g_interrupted, 0, 0) == 0) return false;
+    SetLastError(ERROR_OPERATION_ABORTED);
+    return !Failed();
+}
+
 }  // namespace
+
+void VpackCatchInterrupts() { SetConsoleCtrlHandler(OnCtrl, TRUE); }
+
+bool VpackInterrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
+void VpackEndInterrupted()
+{
+    if (!VpackInterrupted()) return;
+    fflush(NULL);
+    ExitProcess(0xC000013AUL);  // STATUS_CONTROL_C_EXIT: how Ctrl-C ends a console program
+}
 
 void VpackFile::Close()
 {
@@ -68,6 +105,7 @@ bool VpackRead(VpackFile* f, void* data, size_t len, size_t* got)
 {
     size_t done = 0;
     while (done < len) {
+        if (Stopped()) return false;
         DWORD want = len - done > 0x40000000u ? 0x40000000u : (DWORD)(len - done), n = 0;
         if (!ReadFile(H(f), static_cast<char*>(data) + done, want, &n, NULL)) return Failed();
         if (n == 0) break;
@@ -81,6 +119,7 @@ bool VpackWrite(VpackFile* f, const void* data, size_t len)
 {
     size_t done = 0;
     while (done < len) {
+        if (Stopped()) return false;
         DWORD want = len - done > 0x40000000u ? 0x40000000u : (DWORD)(len - done), n = 0;
         if (!WriteFile(H(f), static_cast<const char*>(data) + done, want, &n, NULL)) return Failed();
         if (n == 0) {
@@ -114,15 +153,20 @@ bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
     std::string dir, name;
     VpackSplitPath(target, &dir, &name);
     std::string prefix = target.substr(0, target.size() - name.size()) + "." + name + ".vpack-";
-    // A name nobody else is making at the same moment: the clock and the process, tried afresh
-    // while the name is taken.
-    unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    // A name nobody can guess ahead: six random letters and digits from the system's generator,
+    // drawn afresh while the name is taken.
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 1103515245u + 12345u;
-        char suffix[16];
-        wsprintfA(suffix, "%06lx", (seed >> 8) & 0xFFFFFF);
-        std::string path = prefix + suffix;
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+        unsigned char random[6];
+        NTSTATUS drawn = BCryptGenRandom(NULL, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (drawn != 0) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return Failed();
+        }
+        std::string path = prefix;
+        for (unsigned char r : random) path += kLetters[r % 62];
+        // DELETE: the finished file is renamed through this handle (VpackCommit).
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE) {
             f->Close();
@@ -135,14 +179,48 @@ bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
     return Failed();
 }
 
+namespace {
+
+// Renames the open file to target through its handle: the file renamed is the one written, whatever
+// happened to its temporary name meanwhile. The name goes to the system as an NT path.
+bool RenameByHandle(HANDLE file, const std::string& target, bool replace)
+{
+    int wide = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, NULL, 0);
+    if (wide <= 0) return Failed();
+    std::vector<WCHAR> name((size_t)wide);
+    MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, name.data(), wide);
+    DWORD full = GetFullPathNameW(name.data(), 0, NULL, NULL);
+    std::vector<WCHAR> whole(full + 1);
+    if (full == 0 || GetFullPathNameW(name.data(), full + 1, whole.data(), NULL) == 0) return Failed();
+    std::wstring given(whole.data()), nt;
+    if (given.compare(0, 4, L"\\\\?\\") == 0) nt = L"\\??\\" + given.substr(4);
+    else if (given.compare(0, 2, L"\\\\") == 0) nt = L"\\??\\UNC\\" + given.substr(2);
+    else nt = L"\\??\\" + given;
+    const WCHAR* p = nt.c_str();
+    size_t chars = wcslen(p);
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + chars * sizeof(WCHAR));
+    FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = NULL;
+    info->FileNameLength = (DWORD)(chars * sizeof(WCHAR));
+    std::memcpy(info->FileName, p, chars * sizeof(WCHAR));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, (DWORD)buffer.size()) || Failed();
+}
+
+}  // namespace
+
 bool VpackCommit(VpackFile* f, const std::string& tmp, const std::string& target, bool replace)
 {
-    if (f->IsOpen() && !FlushFileBuffers(H(f))) {
+    if (Stopped() || (f->IsOpen() && !FlushFileBuffers(H(f)))) {
         Failed();
         f->Close();
         return false;
     }
-    f->Close();
+    if (f->IsOpen()) {
+        bool renamed = RenameByHandle(H(f), target, replace);
+        f->Close();
+        return renamed;
+    }
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     return MoveFileExA(tmp.c_str(), target.c_str(), flags) || Failed();
 }
@@ -188,6 +266,9 @@ std::string VpackSystemReason()
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return "no space left on the disk";
     case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return "it exists already";
     case ERROR_FILENAME_EXCED_RANGE: return "the name is too long";
+    case ERROR_OPERATION_ABORTED: return "interrupted";
+    case kErrorStoppedOnLink: return "it is a link";
+    case ERROR_DIRECTORY: return "a part of the path is not a folder";
     default: break;
     }
     char text[512] = "";
@@ -248,9 +329,96 @@ std::vector<std::string> VpackRecordFolders(const std::string& dir, const std::s
             ++i;  // the trail byte may be 0x5C and is then part of the character
             continue;
         }
-        if (hostName[i] == '\\') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
+        if (hostName[i] == '\\' || hostName[i] == '/') folders.push_back(VpackJoinRecord(dir, hostName.substr(0, i)));
     }
     return folders;
+}
+
+// ---- Files below a destination folder ---------------------------------------------------------
+
+namespace {
+
+// The folders on the way from dest to a file below it, opened without following a reparse point
+// and held without delete sharing: while held, none of them can be renamed, removed or replaced
+// by a junction. Empty (with the reason kept) when one is a reparse point or no folder.
+struct HeldWay {
+    std::vector<HANDLE> held;
+    HeldWay() = default;
+    HeldWay(const HeldWay&) = delete;
+    HeldWay& operator=(const HeldWay&) = delete;
+    ~HeldWay()
+    {
+        for (HANDLE h : held) CloseHandle(h);
+    }
+    bool Hold(const std::string& dest, const std::string& path)
+    {
+        if (path.compare(0, dest.size(), dest) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return Failed();
+        }
+        std::string host = path.substr(dest.size());
+        while (!host.empty() && (host[0] == '\\' || host[0] == '/')) host.erase(0, 1);
+        for (const std::string& folder : VpackRecordFolders(dest, host)) {
+            HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+            if (h == INVALID_HANDLE_VALUE) return Failed();
+            held.push_back(h);
+            BY_HANDLE_FILE_INFORMATION info;
+            if (!GetFileInformationByHandle(h, &info)) return Failed();
+            if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                SetLastError(kErrorStoppedOnLink);
+                return Failed();
+            }
+            if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetLastError(ERROR_DIRECTORY);
+                return Failed();
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+VpackKind VpackKindBelow(const std::string& dest, const std::string& path)
+{
+    HeldWay way;
+    if (!way.Hold(dest, path)) return g_lastError == ERROR_FILE_NOT_FOUND || g_lastError == ERROR_PATH_NOT_FOUND
+                                          ? kVpackMissing
+                                          : kVpackOther;
+    return VpackKindOf(path, false);
+}
+
+bool VpackMakeDirBelow(const std::string& dest, const std::string& path)
+{
+    HeldWay way;
+    return way.Hold(dest, path) && VpackMakeDir(path);
+}
+
+bool VpackRemoveDirBelow(const std::string& dest, const std::string& path)
+{
+    HeldWay way;
+    return way.Hold(dest, path) && VpackRemoveDir(path);
+}
+
+void VpackRemoveBelow(const std::string& dest, const std::string& path)
+{
+    HeldWay way;
+    if (way.Hold(dest, path)) VpackRemoveFile(path);
+}
+
+bool VpackCreateTempBelow(const std::string& dest, const std::string& path, std::string* tmp, VpackFile* f)
+{
+    HeldWay way;
+    return way.Hold(dest, path) && VpackCreateTemp(path, tmp, f);
+}
+
+bool VpackRenameBelow(const std::string& dest, const std::string& from, const std::string& to, bool replace)
+{
+    HeldWay way;
+    if (!way.Hold(dest, to)) return false;
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExA(from.c_str(), to.c_str(), flags) || Failed();
 }
 
 std::string VpackArgumentProblem(int argc, char** argv)
