@@ -162,9 +162,15 @@ HANDLE OpenOwnImage(char* path, DWORD size);
 int IsLoadedImage(HANDLE file, HMODULE module);
 // The payload slot of the running image, as the loader mapped it (the file may show anything by
 // now; the mapped image is what Windows checked the signature of). 1 with *digest set when vpack
-// filled it: only the package with that digest may be installed; 0 when it is empty (an
-// unbound setup takes any sound package); -1 when it is no slot.
+// filled it: only the package with that digest may be installed; 0 when it is empty; -1 when it
+// is no slot.
 int ReadOwnSlot(DigestValue* digest);
+// Whether this image may install the package at packageOffset of its file: only with its slot
+// filled (an empty one binds it to no package, so the image, signed, would vouch for any), and
+// only when the package begins outside the certificate table that the mapped headers name (the
+// signature covers everything but that table). true with *digest set to the slot's value; false
+// with a line in the detail log ("UtlFile") that says why.
+bool ReadOwnBinding(DWORD packageOffset, DigestValue* digest);
 
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 

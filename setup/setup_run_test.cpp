@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -143,7 +145,7 @@ protected:
         RegCloseKey(key);
     }
 
-    // Packs the named files of the build's bin folder and appends the package to the stub.
+    // Packs the named files of the build's bin folder and makes a setup of them, as vpack does.
     std::string MakeSetup(const std::vector<std::string>& files, const std::string& name = "Setup.exe")
     {
         return Assemble(Package(files), name);
@@ -167,7 +169,14 @@ protected:
         return files.empty() ? "" : vt::ReadAll(run_ + "\\" + pkg);
     }
 
+    // A setup as vpack makes it: the package closed with its digest, the stub's slot filled.
     std::string Assemble(const std::string& package, const std::string& name = "Setup.exe")
+    {
+        return Bound(pt::Closed(package), package, name);
+    }
+
+    // The stub as built (its slot empty), padded, followed by package: what another tool would make.
+    std::string Unbound(const std::string& package, const std::string& name)
     {
         std::string stub = vt::ReadAll(vt::BinDir() + "\\Setup.exe");
         EXPECT_LE(stub.size(), 307200u);
@@ -224,7 +233,8 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     // program from: the whole path still fits its buffer.
     std::string folder = std::string(259 - run_.size() - 2 - 9, 'd');
     vt::MakeDirs(run_ + "\\" + folder);
-    std::string setup = MakeSetup(kPayload, folder + "\\Setup.exe");
+    const std::string package = Package(kPayload);
+    std::string setup = Assemble(package, folder + "\\Setup.exe");
     ASSERT_EQ(setup.size(), 259u);
     vt::Watcher watcher;
     WindowSpotter spotter;
@@ -244,8 +254,8 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     EXPECT_TRUE(HasPrefix(log, "vs-stp started at "));
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
     ExpectEnd(log, 0);
-    // Packed without an end record, as older writers did: it installs, and says it had no digest.
-    EXPECT_TRUE(Has(pt::LogMessages("UtlFile"), "utl_FileUnpack: the package carries no payload digest."));
+    EXPECT_TRUE(Has(pt::LogMessages("UtlFile"),
+                    "utl_FileUnpack: payload digest BLAKE3 " + pt::HexOf(pt::Blake3(package)) + " verified."));
     EXPECT_FALSE(Has(log, "Begin UnpackAndSetup"));  // no password asked on this road
     EXPECT_FALSE(HasPrefix(log, "start of "));
 
@@ -268,7 +278,7 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
 {
     SetEnvironmentVariableA("VEMLO_SAMPLE_STEP_MS", "1500");
     std::string setup = MakeSetup(kPayload);
-    std::string second = Assemble("", "Setup2.exe");
+    std::string second = Unbound("", "Setup2.exe");
     HANDLE first = vt::StartProgram(setup, {});
     ASSERT_TRUE(first);
     for (int i = 0; i < 400 && !vt::Exists(kWork + "\\VemloSetup.note"); ++i) Sleep(50);
@@ -422,12 +432,12 @@ TEST_F(SetupRun, FilteredTokenIsNoAdministrator)
 
 TEST_F(SetupRun, PackageBoundaryAndMissingPrograms)
 {
-    EXPECT_EQ(Run(Assemble("")), 352);  // exactly 307200 bytes: nothing appended
+    EXPECT_EQ(Run(Unbound("", "Setup.exe")), 352);  // exactly 307200 bytes: nothing appended
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 352."));
     ExpectEnd(SetupLog(), 352);
 
     vt::RemoveTree("c:\\VemloLog");
-    EXPECT_EQ(Run(Assemble("x")), 159);  // 307201 bytes: the reader sees a one-byte package
+    EXPECT_EQ(Run(Bound("x", "x", "Setup.exe")), 159);  // 307201 bytes: the reader sees a one-byte package
     EXPECT_TRUE(Has(SetupLog(), "install failed with Err 159.")) << Last(SetupLog());
 
     vt::RemoveTree("c:\\VemloLog");
@@ -813,24 +823,58 @@ TEST_F(SetupRun, SetupReplacedWhileThePasswordWaitsInstallsItsOwnPayload)
     EXPECT_TRUE(HasPrefix(SetupLog(), "vs-stp ended at "));
 }
 
+// Moves the certificate table that the image's headers name (the security directory) to at, up
+// to the end of the file, as an attacker grows a signed image's table to hide a package in it.
+void CoverWithCertificateTable(const std::string& path, uint32_t at)
+{
+    std::string b = vt::ReadAll(path);
+    ASSERT_GT(b.size(), 0x40u);
+    uint32_t nt = 0;
+    memcpy(&nt, &b[0x3C], 4);
+    uint16_t magic = 0;
+    memcpy(&magic, &b[nt + 24], 2);
+    // The data directories follow 96 bytes of a PE32 optional header, 112 of a PE32+ one; the
+    // security directory is the fifth.
+    size_t entry = nt + 24 + (magic == 0x20b ? 112 : 96) + 4 * 8;
+    uint32_t size = (uint32_t)b.size() - at;
+    memcpy(&b[entry], &at, 4);
+    memcpy(&b[entry + 4], &size, 4);
+    ASSERT_TRUE(vt::WriteAll(path, b));
+}
+
 // A setup whose slot vpack filled installs its own package and no other: the same stub carrying
 // another sound package (closed with that package's own digest, as any vpack would close it), or
-// its own bytes without the digest, ends with 167 and runs nothing. The stub as built has an
-// empty slot, and a setup made from it as it is (an older tool's) still installs.
+// its own bytes without the digest, ends with 167 and runs nothing. So does the stub as built,
+// whose empty slot binds it to no package (signed, it would vouch for any), and a setup whose
+// package begins inside the certificate table, where the signature covers nothing. Each says why
+// in the detail log.
 TEST_F(SetupRun, BoundSetupInstallsItsOwnPackageOnly)
 {
     const std::string mine = Package(kPayload);
     const std::string other = Package({"ulmApxSvr.exe", "VemloSetup.exe", "readme.txt"});
+    const std::string notItsOwn =
+        "utl_FileUnpack: this setup carries the payload digest BLAKE3 " + pt::HexOf(pt::Blake3(mine)) +
+        ": the package is not its own.";
+    std::string inTable = Bound(pt::Closed(mine), mine, "InTable.exe");
+    CoverWithCertificateTable(inTable, 307200 - 8);
+    std::string tableBehind = Bound(pt::Closed(mine), mine, "TableBehind.exe");
+    CoverWithCertificateTable(tableBehind, 307200 + (uint32_t)pt::Closed(mine).size());
     const struct {
         const char* what;
         std::string setup;
         int code;
+        std::string traceLine;  // in the detail log, when refused
     } rows[] = {
-        {"its own package", Bound(pt::Closed(mine), mine, "Own.exe"), 0},
-        {"another sound package", Bound(pt::Closed(other), mine, "Foreign.exe"), 167},
-        {"another package closed by an older writer", Bound(pt::ClosedXxh3(other), mine, "Old.exe"), 167},
-        {"its own package without the end record", Bound(mine, mine, "Open.exe"), 167},
-        {"the stub as built, another package", Assemble(pt::Closed(other), "Unbound.exe"), 0},
+        {"its own package", Bound(pt::Closed(mine), mine, "Own.exe"), 0, ""},
+        {"its own package, signed as vpack leaves it (the table behind it)", tableBehind, 0, ""},
+        {"another sound package", Bound(pt::Closed(other), mine, "Foreign.exe"), 167, notItsOwn},
+        {"another package closed by an older writer", Bound(pt::ClosedXxh3(other), mine, "Old.exe"), 167, notItsOwn},
+        {"its own package without the end record", Bound(mine, mine, "Open.exe"), 167, notItsOwn},
+        {"the stub as built, a sound package", Unbound(pt::Closed(other), "Unbound.exe"), 167,
+         "UnpackAndSetup: this setup carries no payload digest: it installs no package."},
+        {"its own package inside the certificate table", inTable, 167,
+         "UnpackAndSetup: the package at 307200 begins inside the certificate table (" +
+             std::to_string(pt::Closed(mine).size() + 8) + " bytes at 307192): it is not part of the signed image."},
     };
     for (auto& row : rows) {
         vt::RemoveTree("c:\\VemloLog");
@@ -841,14 +885,12 @@ TEST_F(SetupRun, BoundSetupInstallsItsOwnPackageOnly)
         ExpectEnd(log, row.code);
         if (row.code == 167) {
             EXPECT_TRUE(Has(log, "install failed with Err 167.")) << row.what;
-            EXPECT_TRUE(Has(pt::LogMessages("UtlFile"), "utl_FileUnpack: this setup carries the payload digest BLAKE3 " +
-                                                             pt::HexOf(pt::Blake3(mine)) + ": the package is not its own."))
-                << row.what;
+            EXPECT_TRUE(Has(pt::LogMessages("UtlFile"), row.traceLine)) << row.what << ": " << Last(pt::LogMessages("UtlFile"));
             ExpectNothingRan(row.what);
         } else {
             EXPECT_TRUE(HasPrefix(log, "vs-stp ended at ")) << row.what;
             EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt")) << row.what;
-            EXPECT_EQ(vt::Exists(kWork + "\\client.ini"), row.setup.find("Own.exe") != std::string::npos) << row.what;
+            EXPECT_TRUE(vt::Exists(kWork + "\\client.ini")) << row.what;
         }
     }
 }
@@ -889,7 +931,7 @@ TEST_F(SetupRun, SetupSwappedUnderItsNameNeverRunsTheForgedPayload)
     vt::WriteAll(run_ + "\\forged.txt", "forged");
     const std::string forgedPackage = Package({"ulmApxSvr.exe", "VemloSetup.exe", run_ + "\\forged.txt"});
     std::string setup = Bound(pt::Closed(mine), mine, "Setup.exe");
-    std::string forged = Assemble(pt::ClosedXxh3(forgedPackage), "Forged.exe");
+    std::string forged = Unbound(pt::ClosedXxh3(forgedPackage), "Forged.exe");
     const std::string marks = run_ + "\\marks";
     vt::MakeDirs(marks);
     HANDLE swapper = vt::StartChild("swap_setup", {setup, forged, marks});
