@@ -51,9 +51,11 @@ const char* BareImageName(const char* path);
 // A process the run started and the processes started by it or by its descendants, found through
 // the parent ids of the process list. Each one found is held by handle, so its id cannot be given
 // to another process while it is tracked; one whose parent id belonged to an earlier process
-// (created before the tree's process of that id) is not of the tree. A process that starts a
-// child and ends between two looks hides that child; a process list that cannot be read finds
-// nothing new.
+// (created before the tree's process of that id) is not of the tree. A process that had ended
+// before a look's list was made is let go once that list showed everything it started, so any
+// number of helpers that came and went leave room for what follows (kMaxProcesses bounds those
+// that run at one time). A process that starts a child and ends between two looks hides that
+// child; a process list that cannot be read finds nothing new.
 class StartedTree {
 public:
     // root: the started process, whose handle stays the caller's; name: the image name
@@ -77,9 +79,11 @@ private:
         FILETIME created;
         bool confirmed;  // listed under a parent of the tree in a list made after its open
         bool named;
+        bool endSeen;  // had ended when a look's list was made
     };
     int Find(DWORD id, bool confirmedOnly) const;
     void Drop(int i);
+    void DropEnded();
     void Look();
     Entry entries_[kMaxProcesses];
     int count_;
