@@ -1066,9 +1066,10 @@ TEST_F(SetupRun, PlantedWorkFolderIsEmptiedOrTheRunStops)
     log = SetupLog();
     EXPECT_FALSE(HasPrefix(log, "install failed")) << Last(log);
     EXPECT_TRUE(HasPrefix(log, "vs-stp ended at "));
-    // The payload and what the two programs wrote, nothing planted.
+    // The payload (with its end record, made empty as the reader always has) and what the two
+    // programs wrote, nothing planted.
     EXPECT_EQ(vt::List(kWork), (std::vector<std::string>{"VemloSetup.exe", "VemloSetup.note", "VemloSetup.run",
-                                                         "client.ini", "readme.txt", "ulmApxSvr.exe", "ulmApxSvr.note",
+                                                         "^Vemlo_end^", "client.ini", "readme.txt", "ulmApxSvr.exe", "ulmApxSvr.note",
                                                          "ulmApxSvr.run"}));
     EXPECT_EQ(vt::ReadAll(kWork + "\\ulmApxSvr.exe"), vt::ReadAll(vt::BinDir() + "\\ulmApxSvr.exe"));
 }
