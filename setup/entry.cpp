@@ -9,10 +9,6 @@
 
 namespace {
 
-// In the global namespace: a run as SYSTEM in session 0 and an administrator's in session 1
-// would otherwise both pass, and the second one's preparation would empty the first one's work
-// folder under it.
-const char kInstanceEvent[] = "Global\\evnt_Vemlo_stpDamon";
 const int kPasswordDialog = 134;
 const DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack
 
@@ -59,14 +55,6 @@ DWORD ShowHelp(bool unattended)
         MessageBoxA(NULL, SetupHelpText(chinese), SetupCaption(chinese), MB_OK | MB_ICONINFORMATION);
     }
     return ERROR_SUCCESS;
-}
-
-void CloseInstanceEvent()
-{
-    if (g_hInstanceEvent) {
-        CloseHandle(g_hInstanceEvent);
-        g_hInstanceEvent = NULL;
-    }
 }
 
 // Shows the password dialog centred and topmost and pumps its messages until it posts the quit
@@ -117,12 +105,12 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine)
     // another setup runs.
     if (switches.help) return ShowHelp(switches.unattended);
     bool unattended = switches.unattended;
-    g_hInstanceEvent = CreateEventA(NULL, FALSE, FALSE, kInstanceEvent);
-    if (!g_hInstanceEvent) return Stop(kStopNoInstanceEvent);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseInstanceEvent();
-        return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
-    }
+    InstanceVerdict guard = ClaimSetupInstance();
+    if (guard == kInstanceNoGuard) return Stop(kStopNoInstanceEvent);
+    if (guard == kInstanceAnotherSetup) return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
+    if (guard == kInstanceUnguarded)
+        WriteSetupLog("The instance event is another program's, and this system has no private namespaces: "
+                      "nothing guards this run against a second setup.");
 
     if (!IsCurUserAdmin()) return Refuse(kMsgNoAdmin, kStopNoAdmin, unattended);
 
@@ -133,9 +121,7 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine)
     WriteSetupLog(line);
     if (!enough) return Refuse(kMsgTooLittleSpace, kStopTooLittleSpace, unattended);
 
-    if (chkProcExist("waitSetup", "RefreshCusCfg.exe") == kProcRunning ||
-        chkProcExist("waitSetup", "RefreshCusCfg.e") == kProcRunning)
-        return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
+    if (UpdaterRunning("waitSetup") == kProcRunning) return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
 
     if (IsUninstallPrompt("setup", g_szUninstallPass)) {
         // A protected client is upgraded with its password or not at all: without anybody to
@@ -162,7 +148,7 @@ DWORD SetupStopExitCode(SetupStop why) { return kStops[why].exitCode; }
 int SetupMain(HINSTANCE instance, const char* commandLine)
 {
     DWORD code = RunSetup(instance, commandLine);
-    CloseInstanceEvent();
+    ReleaseSetupInstance();
     char line[48];
     utl_Format(line, sizeof line, "Setup exit code %u.", code);
     WriteSetupLog(line);

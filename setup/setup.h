@@ -46,6 +46,24 @@ private:
 // The file name of a process list's image path: what follows its last backslash.
 const char* BareImageName(const char* path);
 
+// ---- The customisation updater ---------------------------------------------------------------
+
+// What is known of a process that bears the updater's name.
+struct UpdaterFacts {
+    bool pathKnown;       // its image path could be read
+    bool tokenKnown;      // its token could be read
+    bool elevated;        // it runs with the Administrators group enabled (or as SYSTEM)
+    bool folderKnown;     // the security of its image's folder could be read
+    bool folderWritable;  // somebody but SYSTEM, Administrators and TrustedInstaller may add or replace files there
+};
+// The rule: a process of the name is the updater unless it runs as a standard user from a folder
+// that users can write (where anybody could have put a program of that name); where any of that
+// cannot be read, the name decides.
+bool CountsAsUpdater(const UpdaterFacts& facts);
+// kProcRunning when a process named RefreshCusCfg.exe or RefreshCusCfg.e (any letter case, any
+// folder) runs that CountsAsUpdater; kProcNotFound; kProcListUnreadable (logged under tag).
+int UpdaterRunning(const char* tag);
+
 // ---- What the run started ---------------------------------------------------------------------
 
 // A process the run started and the processes started by it or by its descendants, found through
@@ -89,6 +107,34 @@ private:
     int count_;
     const char* name_;
 };
+
+// ---- Single instance --------------------------------------------------------------------------
+
+// What a name of the guard turned out to be.
+enum InstanceName {
+    kNameOurs,         // made now: this run holds it
+    kNameSetup,        // there already, made by an administrator or the system: another setup's
+    kNameTaken,        // held by another program (another owner, another kind, or denied to us)
+    kNameFailed,       // could not be made (only the private namespace's)
+    kNameUnsupported,  // the system has no private namespaces (Wine)
+};
+enum InstanceVerdict {
+    kInstanceGuarded,       // this run holds a guard: it goes on
+    kInstanceAnotherSetup,  // 1618
+    kInstanceNoGuard,       // 1603: nothing could be made that guards the run
+    kInstanceUnguarded,     // the global name is another program's and there are no private namespaces
+};
+// The rule: another setup holds either name; else a name held is a guard. The global name, which
+// anybody can take, stops no setup: the private namespace's, which only administrators can make,
+// guards it then; without private namespaces (never on Windows 7 and later) the run goes on.
+InstanceVerdict DecideInstance(InstanceName global, InstanceName privateName);
+// Takes the guard: Global\evnt_Vemlo_stpDamon, made owned by Administrators (older setups look for
+// it; one already there counts only when Administrators or SYSTEM own it), and the same name in
+// the private namespace "VemloSetup", bounded by the Administrators group. Whatever it holds stays
+// held (g_hInstanceEvent among it) until ReleaseSetupInstance; a verdict that stops the run leaves
+// nothing held.
+InstanceVerdict ClaimSetupInstance();
+void ReleaseSetupInstance();  // safe when nothing is held
 
 // ---- Pre-flight checks ------------------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 // The real Setup.exe end to end: built from the stub and a package of the sample programs, run
 // as its own process under Wine, with a watcher that reads and answers its windows.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -66,6 +68,67 @@ void ExpectEnd(const std::vector<std::string>& log, DWORD code)
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "Setup exit code " + std::to_string(code) + ".");
     EXPECT_EQ(log.back(), "Exit main");
+}
+
+// The instance event's name made with the security of sddl (its owner among it); NULL on failure.
+HANDLE EventOwnedBy(const std::string& sddl, bool mutex = false)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &sa.lpSecurityDescriptor,
+                                                              NULL))
+        return NULL;
+    HANDLE h = mutex ? CreateMutexA(&sa, FALSE, "Global\\evnt_Vemlo_stpDamon")
+                     : CreateEventA(&sa, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon");
+    LocalFree(sa.lpSecurityDescriptor);
+    return h;
+}
+
+// This process's user, as SDDL text ("S-1-5-21-...").
+std::string OwnUserSid()
+{
+    HANDLE token = NULL;
+    BYTE buffer[256];
+    DWORD size = 0;
+    char* text = NULL;
+    std::string sid;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    if (token) CloseHandle(token);
+    return sid;
+}
+
+// Starts program with a filtered token (the Administrators group kept for deny only), as an
+// administrator's unelevated programs and a standard user's run. The process handle, or NULL
+// with *why set.
+HANDLE StartFiltered(const std::string& program, const std::string& args, std::string* why)
+{
+    HANDLE own = NULL, filtered = NULL;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size) ||
+        !CreateRestrictedToken(own, 0, 1, &denyOnly, 0, NULL, 0, NULL, &filtered)) {
+        if (own) CloseHandle(own);
+        *why = "no restricted tokens here";
+        return NULL;
+    }
+    std::string commandLine = "\"" + program + "\" " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessAsUserA(filtered, program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
+                                        &si, &pi);
+    *why = "CreateProcessAsUserA failed with " + std::to_string(GetLastError());
+    CloseHandle(filtered);
+    CloseHandle(own);
+    if (!started) return NULL;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
 }
 
 BOOL CALLBACK CollectVisible(HWND w, LPARAM p)
@@ -339,6 +402,47 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
     }
 }
 
+// What a standard user can make stops no setup: the instance event's name taken first (her own
+// event, one that denies everybody, or another kind of object), or a program of the updater's name
+// that she runs from a folder she can write. Each run installs. (Under Wine, which has no private
+// namespaces and no second user, the user's objects are made by this process with her owner or
+// none; instance_test decides the Windows roads from their facts.)
+TEST_F(SetupRun, WhatAStandardUserMakesStopsNoSetup)
+{
+    std::string setup = MakeSetup(kPayload);
+    const std::string user = OwnUserSid();
+    ASSERT_FALSE(user.empty());
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    const std::string updater = run_ + "\\RefreshCusCfg.exe";  // her folder
+    ASSERT_TRUE(CopyFileA(self, updater.c_str(), FALSE));
+    std::string why;
+    const struct {
+        const char* what;
+        std::function<HANDLE()> make;  // what it returns is closed (a process ended) after the run
+    } rows[] = {
+        {"her event", [&] { return EventOwnedBy("O:" + user + "D:(A;;GA;;;WD)"); }},
+        {"her event that denies everybody", [&] { return EventOwnedBy("O:" + user + "D:P"); }},
+        {"an event of nobody's", [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }},
+        {"her mutex of the name", [&] { return EventOwnedBy("O:" + user + "D:(A;;GA;;;WD)", true); }},
+        {"her RefreshCusCfg.exe", [&] { return StartFiltered(updater, "--vemlo-child hold 30000", &why); }},
+    };
+    for (auto& row : rows) {
+        vt::RemoveTree("c:\\VemloLog");
+        vt::RemoveTree(kWork);
+        vt::RemoveTree("C:\\VemloDemo");
+        HANDLE held = row.make();
+        ASSERT_TRUE(held) << row.what << " " << why;
+        EXPECT_EQ(Run(setup, {"/S"}), 0) << row.what;
+        if (WaitForSingleObject(held, 0) == WAIT_TIMEOUT && GetProcessId(held)) TerminateProcess(held, 0);
+        CloseHandle(held);
+        auto log = SetupLog();
+        ExpectEnd(log, 0);
+        EXPECT_FALSE(HasPrefix(log, "Setup stopped:")) << row.what << ": " << Last(log);
+        EXPECT_TRUE(vt::Exists("C:\\VemloDemo\\readme.txt")) << row.what;
+    }
+}
+
 // Programs of the payload's names started elsewhere by somebody else (a decoy installer, the
 // installed client's companion that keeps running) hold nothing; an installer that relaunches
 // itself is waited for until its second self ends. The library's day file, planted as a hard
@@ -397,33 +501,17 @@ TEST_F(SetupRun, WaitsOnlyForWhatItStarted)
     EXPECT_EQ(vt::ReadAll(victim), "@echo victim\r\n");
 }
 
-// Started with a filtered token (the Administrators group kept for deny only), as an
-// administrator's unelevated programs run: not an administrator, 740, nothing unpacked.
+// Started with a filtered token, as an administrator's unelevated programs run: not an
+// administrator, 740, nothing unpacked.
 TEST_F(SetupRun, FilteredTokenIsNoAdministrator)
 {
     std::string setup = MakeSetup(kPayload);
-    HANDLE own = NULL, filtered = NULL;
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof admins;
-    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
-    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size));
-    if (!CreateRestrictedToken(own, 0, 1, &denyOnly, 0, NULL, 0, NULL, &filtered)) {
-        CloseHandle(own);
-        GTEST_SKIP() << "no restricted tokens here";
-    }
-    std::string commandLine = "\"" + setup + "\" /S";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessAsUserA(filtered, setup.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
-                                        &si, &pi);
-    CloseHandle(filtered);
-    CloseHandle(own);
-    ASSERT_TRUE(started) << GetLastError();
-    CloseHandle(pi.hThread);
-    EXPECT_EQ(vt::WaitExit(pi.hProcess, 60000), 740);
-    CloseHandle(pi.hProcess);
+    std::string why;
+    HANDLE run = StartFiltered(setup, "/S", &why);
+    if (!run && why == "no restricted tokens here") GTEST_SKIP() << why;
+    ASSERT_TRUE(run) << why;
+    EXPECT_EQ(vt::WaitExit(run, 60000), 740);
+    CloseHandle(run);
     auto log = SetupLog();
     EXPECT_TRUE(Has(log, "Setup stopped: not an administrator.")) << Last(log);
     ExpectEnd(log, 740);
@@ -475,17 +563,13 @@ TEST_F(SetupRun, UnattendedRunsShowNoWindowAndReturnEachOutcome)
     } rows[] = {
         {{"/S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
          "Setup stopped: the uninstall password is needed but cannot be asked."},
-        // The instance event lives in the global namespace, seen from every session.
-        {{"/quiet"}, [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1618,
-         "Setup stopped: another setup is running."},
-        // Something else holds the event's name: the setup cannot guard itself, and says so.
-        {{"/S"}, [] { return CreateMutexA(NULL, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1603,
-         "Setup stopped: the instance event could not be made."},
+        // The instance event lives in the global namespace, seen from every session; an elevated
+        // setup's (an older one's too) is owned by Administrators.
+        {{"/quiet"}, [] { return EventOwnedBy("O:BAD:(A;;GA;;;WD)"); }, 1618, "Setup stopped: another setup is running."},
         // The dash forms, as Burn takes them.
         {{"-S"}, [] { Protect(); return HANDLE(NULL); }, 1625,
          "Setup stopped: the uninstall password is needed but cannot be asked."},
-        {{"-QUIET"}, [] { return CreateEventA(NULL, FALSE, FALSE, "Global\\evnt_Vemlo_stpDamon"); }, 1618,
-         "Setup stopped: another setup is running."},
+        {{"-QUIET"}, [] { return EventOwnedBy("O:SYD:(A;;GA;;;WD)"); }, 1618, "Setup stopped: another setup is running."},
         {{"/S"}, [] { SetEnvironmentVariableA("VEMLO_SAMPLE_EXIT_CODE", "3010"); return HANDLE(NULL); }, 3010, ""},
     };
     WindowSpotter spotter;

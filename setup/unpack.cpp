@@ -199,10 +199,7 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
     } while (false);
     StopProgress(&progress);
 
-    if (g_hInstanceEvent) {
-        CloseHandle(g_hInstanceEvent);
-        g_hInstanceEvent = NULL;
-    }
+    ReleaseSetupInstance();
     if (g_hSetupFile != INVALID_HANDLE_VALUE) {
         CloseHandle(g_hSetupFile);
         g_hSetupFile = INVALID_HANDLE_VALUE;
