@@ -24,6 +24,9 @@ int chkProcExist(const char* tag, const char* name);
 // Like chkProcExist, but passes over process id 0, strips any directory from the listed image
 // name, and reports failures through LogProcEnumError.
 int procEnumRequest(const char* tag, const char* name);
+// kProcRunning when a process runs whose image name (any directory stripped) is one of names (any
+// letter case) and that accept, when given, takes; else as procEnumRequest.
+int FindProcessWhere(const char* tag, const char* const* names, int count, bool (*accept)(DWORD processId));
 // "procEnumRequest from <tag>: Err1 = .., Err2 = .., ProcId = .." under "utlProc"; a detail
 // line for process ids 0 and 4.
 void LogProcEnumError(const char* tag, DWORD procId, DWORD err1, DWORD err2);

@@ -109,20 +109,10 @@ bool CountsAsUpdater(const UpdaterFacts& facts)
     return facts.elevated || !facts.folderWritable;
 }
 
-int UpdaterRunning(const char* tag)
-{
-    SnapshotHolder snap(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    if (!snap.First(&entry)) {
-        LogProcEnumError(tag, 0, 101, GetLastError());
-        return kProcListUnreadable;
-    }
-    do {
-        entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        for (const char* name : kUpdaterNames)
-            if (_stricmp(BareImageName(entry.szExeFile), name) == 0 && CountsAsUpdater(GatherFacts(entry.th32ProcessID)))
-                return kProcRunning;
-    } while (snap.Next(&entry));
-    return kProcNotFound;
-}
+namespace {
+
+bool IsUpdaterProcess(DWORD processId) { return CountsAsUpdater(GatherFacts(processId)); }
+
+}  // namespace
+
+int UpdaterRunning(const char* tag) { return FindProcessWhere(tag, kUpdaterNames, 2, IsUpdaterProcess); }
