@@ -108,9 +108,6 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine)
     InstanceVerdict guard = ClaimSetupInstance();
     if (guard == kInstanceNoGuard) return Stop(kStopNoInstanceEvent);
     if (guard == kInstanceAnotherSetup) return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
-    if (guard == kInstanceUnguarded)
-        WriteSetupLog("The instance event is another program's, and this system has no private namespaces: "
-                      "nothing guards this run against a second setup.");
 
     if (!IsCurUserAdmin()) return Refuse(kMsgNoAdmin, kStopNoAdmin, unattended);
 

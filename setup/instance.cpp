@@ -1,4 +1,4 @@
-// The single-instance guard: an event in a private namespace that only administrators can make,
+// The single-instance guard: a private namespace that only administrators can make,
 // and the global event that older setups look for, taken as another setup's only when its owner
 // is Administrators or SYSTEM. A name that anybody else holds stops no setup.
 #include <windows.h>
@@ -14,43 +14,23 @@ namespace {
 // folder under it.
 const char kGlobalEvent[] = "Global\\evnt_Vemlo_stpDamon";
 // A private namespace is seen from every session; its boundary holds the Administrators group,
-// so only a process with that group enabled can make it, and its security lets only
-// Administrators and SYSTEM open it.
+// so only a process with that group enabled can make it.
 const wchar_t kBoundary[] = L"Vemlo";
 const char kNamespace[] = "VemloSetup";
-const char kNamespaceEvent[] = "VemloSetup\\evnt_Vemlo_stpDamon";
 const char kAdminsOnly[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 const char kOwnedByAdmins[] = "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 HANDLE g_namespace = NULL;
-HANDLE g_namespaceEvent = NULL;
 
-// Owns a security descriptor made from SDDL text.
-struct Security {
-    explicit Security(const char* sddl)
-    {
-        attributes.nLength = sizeof attributes;
-        attributes.lpSecurityDescriptor = NULL;
-        attributes.bInheritHandle = FALSE;
-        made = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                                     &attributes.lpSecurityDescriptor, NULL) != 0;
-    }
-    ~Security()
-    {
-        if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
-    }
-    Security(const Security&) = delete;
-    Security& operator=(const Security&) = delete;
-    SECURITY_ATTRIBUTES* Get() { return made ? &attributes : NULL; }
-    SECURITY_ATTRIBUTES attributes;
-    bool made;
-};
-
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
+// Security attributes from SDDL text; the caller frees sa->lpSecurityDescriptor with LocalFree
+// (null when it could not be made: then the object gets the default security).
+SECURITY_ATTRIBUTES* MakeSecurity(const char* sddl, SECURITY_ATTRIBUTES* sa)
 {
-    BYTE known[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof known;
-    return sid && CreateWellKnownSid(type, NULL, known, &size) && EqualSid(sid, known);
+    sa->nLength = sizeof *sa;
+    sa->bInheritHandle = FALSE;
+    sa->lpSecurityDescriptor = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sa->lpSecurityDescriptor, NULL);
+    return sa;
 }
 
 // Whether the object's owner is Administrators or SYSTEM: only an elevated administrator or the
@@ -62,34 +42,31 @@ bool OwnedByAdministrators(HANDLE object)
     if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
                         &security) != ERROR_SUCCESS)
         return false;
-    bool admins = IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsWellKnown(owner, WinLocalSystemSid);
+    bool admins = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
     LocalFree(security);
     return admins;
 }
 
-// The global event, made owned by Administrators (by the token's default owner when the token may
-// not name that group, as a standard user's; she is stopped later as no administrator).
+// The global event, made owned by Administrators. A token that may not name that group as owner
+// is no administrator's: that run is stopped as such right after, so the name is left alone.
 InstanceName ClaimGlobal(HANDLE* event)
 {
-    Security owned(kOwnedByAdmins);
-    *event = CreateEventA(owned.Get(), FALSE, FALSE, kGlobalEvent);
-    if (!*event && GetLastError() == ERROR_INVALID_OWNER) {
-        Security plain(kAdminsOnly);
-        *event = CreateEventA(plain.Get(), FALSE, FALSE, kGlobalEvent);
-    }
-    // No event of that name can be had: another kind of object, or one that denies us.
-    if (!*event) return kNameTaken;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return kNameOurs;
+    SECURITY_ATTRIBUTES sa;
+    *event = CreateEventA(MakeSecurity(kOwnedByAdmins, &sa), FALSE, FALSE, kGlobalEvent);
+    DWORD error = GetLastError();
+    LocalFree(sa.lpSecurityDescriptor);
+    if (!*event) return error == ERROR_INVALID_OWNER ? kNameOurs : kNameTaken;  // else another kind, or denied
+    if (error != ERROR_ALREADY_EXISTS) return kNameOurs;
     InstanceName found = OwnedByAdministrators(*event) ? kNameSetup : kNameTaken;
     CloseHandle(*event);
     *event = NULL;
     return found;
 }
 
-// The event in the private namespace; the namespace stays held in g_namespace.
-InstanceName ClaimPrivate(HANDLE* event)
+// The private namespace itself is the guard: only one process can make it, and it lasts while a
+// handle to it is open (held in g_namespace).
+InstanceName ClaimPrivate()
 {
-    *event = NULL;
     // Wine has no private namespaces: its boundary descriptor is always null.
     HANDLE boundary = CreateBoundaryDescriptorW(kBoundary, 0);
     if (!boundary) return kNameUnsupported;
@@ -98,19 +75,10 @@ InstanceName ClaimPrivate(HANDLE* event)
     InstanceName found = kNameFailed;
     if (CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size) &&
         AddSIDToBoundaryDescriptor(&boundary, admins)) {
-        Security adminsOnly(kAdminsOnly);
-        g_namespace = CreatePrivateNamespaceA(adminsOnly.Get(), boundary, kNamespace);
-        if (!g_namespace && GetLastError() == ERROR_ALREADY_EXISTS) g_namespace = OpenPrivateNamespaceA(boundary, kNamespace);
-        if (g_namespace) {
-            *event = CreateEventA(adminsOnly.Get(), FALSE, FALSE, kNamespaceEvent);
-            if (*event) {
-                found = GetLastError() == ERROR_ALREADY_EXISTS ? kNameSetup : kNameOurs;
-                if (found == kNameSetup) {
-                    CloseHandle(*event);
-                    *event = NULL;
-                }
-            }
-        }
+        SECURITY_ATTRIBUTES sa;
+        g_namespace = CreatePrivateNamespaceA(MakeSecurity(kAdminsOnly, &sa), boundary, kNamespace);
+        found = g_namespace ? kNameOurs : GetLastError() == ERROR_ALREADY_EXISTS ? kNameSetup : kNameFailed;
+        LocalFree(sa.lpSecurityDescriptor);
     }
     DeleteBoundaryDescriptor(boundary);
     return found;
@@ -129,23 +97,16 @@ InstanceVerdict DecideInstance(InstanceName global, InstanceName privateName)
 
 InstanceVerdict ClaimSetupInstance()
 {
-    HANDLE global = NULL, privateEvent = NULL;
-    InstanceName g = ClaimGlobal(&global);
-    InstanceName p = ClaimPrivate(&privateEvent);
-    g_hInstanceEvent = global;
-    g_namespaceEvent = privateEvent;
-    InstanceVerdict verdict = DecideInstance(g, p);
+    InstanceName global = ClaimGlobal(&g_hInstanceEvent);
+    InstanceVerdict verdict = DecideInstance(global, ClaimPrivate());
     if (verdict == kInstanceAnotherSetup || verdict == kInstanceNoGuard) ReleaseSetupInstance();
     return verdict;
 }
 
 void ReleaseSetupInstance()
 {
-    HANDLE* held[] = {&g_hInstanceEvent, &g_namespaceEvent};
-    for (HANDLE* h : held) {
-        if (*h) CloseHandle(*h);
-        *h = NULL;
-    }
-    if (g_namespace) ClosePrivateNamespace(g_namespace, 0);
+    if (g_hInstanceEvent) CloseHandle(g_hInstanceEvent);
+    g_hInstanceEvent = NULL;
+    if (g_namespace) CloseHandle(g_namespace);  // as ClosePrivateNamespace without its destroy flag
     g_namespace = NULL;
 }

@@ -132,8 +132,9 @@ enum InstanceVerdict {
 // guards it then; without private namespaces (never on Windows 7 and later) the run goes on.
 InstanceVerdict DecideInstance(InstanceName global, InstanceName privateName);
 // Takes the guard: Global\evnt_Vemlo_stpDamon, made owned by Administrators (older setups look for
-// it; one already there counts only when Administrators or SYSTEM own it), and the same name in
-// the private namespace "VemloSetup", bounded by the Administrators group. Whatever it holds stays
+// it; one already there counts only when Administrators or SYSTEM own it), and the private
+// namespace "VemloSetup", bounded by the Administrators group (one already there is another
+// setup's: only an administrator can make it, and it lasts while its maker runs). Whatever it holds stays
 // held (g_hInstanceEvent among it) until ReleaseSetupInstance; a verdict that stops the run leaves
 // nothing held.
 InstanceVerdict ClaimSetupInstance();

@@ -39,12 +39,9 @@ bool ReadOwnBinding(DWORD packageOffset, DigestValue* digest)
     char line[192];
     int slot = ReadOwnSlot(digest);
     if (slot <= 0) {
-        // An empty slot binds the image to nothing: behind a signed image it would install
-        // whatever somebody put there.
-        utl_WriteLog(kTraceTag,
-                     slot == 0 ? "UnpackAndSetup: this setup carries no payload digest: it installs no package."
-                               : "UnpackAndSetup: this setup's payload slot is damaged: it installs no package.",
-                     0);
+        // An empty slot (or one that is no slot) binds the image to nothing: behind a signed
+        // image it would install whatever somebody put there.
+        utl_WriteLog(kTraceTag, "UnpackAndSetup: this setup carries no payload digest: it installs no package.", 0);
         return false;
     }
     // The certificate table as the loader mapped the headers (they are the file's, checked at the

@@ -2,7 +2,6 @@
 // plainly not the installed client's: run by a standard user from a folder that users can write.
 #include <windows.h>
 #include <aclapi.h>
-#include <sddl.h>
 #include <string.h>
 
 #include "base/handles.h"
@@ -14,30 +13,16 @@ namespace {
 // Its name, and the name cut to 15 characters as some process lists show it.
 const char* const kUpdaterNames[] = {"RefreshCusCfg.exe", "RefreshCusCfg.e"};
 
-bool IsOneOf(PSID sid, const WELL_KNOWN_SID_TYPE* types, int n)
-{
-    for (int i = 0; i < n; ++i) {
-        BYTE known[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof known;
-        if (sid && CreateWellKnownSid(types[i], NULL, known, &size) && EqualSid(sid, known)) return true;
-    }
-    return false;
-}
-
-// Those who may write the installed client's folders: SYSTEM, Administrators, TrustedInstaller,
-// and the owner of what is made in them.
+// Those who may write the installed client's folders: SYSTEM, Administrators, the owner of what
+// is made in them, and the system's services (NT SERVICE\..., TrustedInstaller among them).
 bool MayWriteClientFolders(PSID sid)
 {
-    static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid,
-                                                   WinCreatorOwnerSid};
-    if (IsOneOf(sid, kTrusted, 3)) return true;
-    // NT SERVICE\TrustedInstaller, which owns the system's folders.
-    PSID installer = NULL;
-    if (!ConvertStringSidToSidA("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer))
-        return false;
-    bool same = EqualSid(sid, installer) != 0;
-    LocalFree(installer);
-    return same;
+    const SID* s = static_cast<const SID*>(sid);
+    const BYTE kNtAuthority = 5, kServiceRid = 80;
+    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(sid, WinCreatorOwnerSid) ||
+           (s->IdentifierAuthority.Value[5] == kNtAuthority && s->SubAuthorityCount > 1 &&
+            s->SubAuthority[0] == kServiceRid);
 }
 
 // Whether somebody other than those may add or replace files in folder (its owner may change
@@ -48,8 +33,11 @@ bool UsersCanWrite(const char* folder, bool* known)
     PSID owner = NULL;
     PACL dacl = NULL;
     PSECURITY_DESCRIPTOR security = NULL;
-    *known = GetNamedSecurityInfoA(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                   &owner, NULL, &dacl, NULL, &security) == ERROR_SUCCESS;
+    FileHandle dir(CreateFileA(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    *known = dir.Valid() && GetSecurityInfo(dir.Get(), SE_FILE_OBJECT,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL,
+                                            &dacl, NULL, &security) == ERROR_SUCCESS;
     if (!*known) return false;
     const DWORD kWrites = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
                           GENERIC_WRITE | GENERIC_ALL;
@@ -65,24 +53,27 @@ bool UsersCanWrite(const char* folder, bool* known)
     return writable;
 }
 
-// Whether the process runs with the Administrators group enabled (SYSTEM has it too). false
-// with *known false when its token cannot be read.
+// Whether the process runs with the Administrators group enabled (SYSTEM has it too; a group kept
+// for deny only, as in a filtered token, is not). false with *known false when its token cannot
+// be read.
 bool RunsAsAdministrator(HANDLE process, bool* known)
 {
     *known = false;
-    HANDLE token = NULL, probe = NULL;
-    if (!OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, &token)) return false;
+    HANDLE token = NULL;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
     KernelHandle own(token);
-    if (!DuplicateToken(token, SecurityIdentification, &probe)) return false;
-    KernelHandle identification(probe);
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof admins;
-    BOOL member = FALSE;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &size) ||
-        !CheckTokenMembership(probe, admins, &member))
-        return false;
+    union {
+        TOKEN_GROUPS groups;
+        BYTE bytes[2048];
+    } info;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenGroups, &info, sizeof info, &size)) return false;
     *known = true;
-    return member != 0;
+    for (DWORD i = 0; i < info.groups.GroupCount; ++i)
+        if (IsWellKnownSid(info.groups.Groups[i].Sid, WinBuiltinAdministratorsSid) &&
+            (info.groups.Groups[i].Attributes & (SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY)) == SE_GROUP_ENABLED)
+            return true;
+    return false;
 }
 
 UpdaterFacts GatherFacts(DWORD processId)
