@@ -9,10 +9,6 @@
 
 namespace {
 
-// In the global namespace: a run as SYSTEM in session 0 and an administrator's in session 1
-// would otherwise both pass, and the second one's preparation would empty the first one's work
-// folder under it.
-const char kInstanceEvent[] = "Global\\evnt_Vemlo_stpDamon";
 const int kPasswordDialog = 134;
 const DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, which MinGW's headers lack
 // ERROR_INVALID_COMMAND_LINE: the password on the command line is wrong or cannot be used.
@@ -65,14 +61,6 @@ DWORD ShowHelp(bool unattended)
     return ERROR_SUCCESS;
 }
 
-void CloseInstanceEvent()
-{
-    if (g_hInstanceEvent) {
-        CloseHandle(g_hInstanceEvent);
-        g_hInstanceEvent = NULL;
-    }
-}
-
 // Shows the password dialog centred and topmost and pumps its messages until it posts the quit
 // message. true when the right password was given; else *why says how the dialog ended.
 bool AskForPassword(HINSTANCE instance, SetupStop* why)
@@ -121,12 +109,9 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine, PwdGiven* password)
     // another setup runs.
     if (switches.help) return ShowHelp(switches.unattended);
     bool unattended = switches.unattended;
-    g_hInstanceEvent = CreateEventA(NULL, FALSE, FALSE, kInstanceEvent);
-    if (!g_hInstanceEvent) return Stop(kStopNoInstanceEvent);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseInstanceEvent();
-        return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
-    }
+    InstanceVerdict guard = ClaimSetupInstance();
+    if (guard == kInstanceNoGuard) return Stop(kStopNoInstanceEvent);
+    if (guard == kInstanceAnotherSetup) return Refuse(kMsgPreviousInstance, kStopPreviousInstance, unattended);
 
     if (!IsCurUserAdmin()) return Refuse(kMsgNoAdmin, kStopNoAdmin, unattended);
 
@@ -137,9 +122,7 @@ DWORD RunSetup(HINSTANCE instance, const char* commandLine, PwdGiven* password)
     WriteSetupLog(line);
     if (!enough) return Refuse(kMsgTooLittleSpace, kStopTooLittleSpace, unattended);
 
-    if (chkProcExist("waitSetup", "RefreshCusCfg.exe") == kProcRunning ||
-        chkProcExist("waitSetup", "RefreshCusCfg.e") == kProcRunning)
-        return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
+    if (UpdaterRunning("waitSetup") == kProcRunning) return Refuse(kMsgUpdaterBusy, kStopUpdaterBusy, unattended);
 
     if (IsUninstallPrompt("setup", g_szUninstallPass)) {
         // A protected client is upgraded with its password or not at all: the one given on the
@@ -177,7 +160,7 @@ int SetupMain(HINSTANCE instance, const char* commandLine)
     TakePwdSwitches(commandLine, handedOn, sizeof handedOn, &password);
     DWORD code = RunSetup(instance, handedOn, &password);
     WipePwdSwitches(&password);
-    CloseInstanceEvent();
+    ReleaseSetupInstance();
     char line[48];
     utl_Format(line, sizeof line, "Setup exit code %u.", code);
     WriteSetupLog(line);

@@ -89,7 +89,7 @@ void SnapshotHolder::Close()
     }
 }
 
-int procEnumRequest(const char* tag, const char* name)
+int FindProcessWhere(const char* tag, const char* const* names, int count, bool (*accept)(DWORD processId))
 {
     SnapshotHolder snap(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry;
@@ -100,7 +100,11 @@ int procEnumRequest(const char* tag, const char* name)
     }
     do {
         entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        if (_stricmp(BareImageName(entry.szExeFile), name) == 0) return kProcRunning;
+        for (int i = 0; i < count; ++i)
+            if (_stricmp(BareImageName(entry.szExeFile), names[i]) == 0 && (!accept || accept(entry.th32ProcessID)))
+                return kProcRunning;
     } while (snap.Next(&entry));
     return kProcNotFound;
 }
+
+int procEnumRequest(const char* tag, const char* name) { return FindProcessWhere(tag, &name, 1, nullptr); }

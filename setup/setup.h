@@ -24,6 +24,9 @@ int chkProcExist(const char* tag, const char* name);
 // Like chkProcExist, but passes over process id 0, strips any directory from the listed image
 // name, and reports failures through LogProcEnumError.
 int procEnumRequest(const char* tag, const char* name);
+// kProcRunning when a process runs whose image name (any directory stripped) is one of names (any
+// letter case) and that accept, when given, takes; else as procEnumRequest.
+int FindProcessWhere(const char* tag, const char* const* names, int count, bool (*accept)(DWORD processId));
 // "procEnumRequest from <tag>: Err1 = .., Err2 = .., ProcId = .." under "utlProc"; a detail
 // line for process ids 0 and 4.
 void LogProcEnumError(const char* tag, DWORD procId, DWORD err1, DWORD err2);
@@ -46,14 +49,34 @@ private:
 // The file name of a process list's image path: what follows its last backslash.
 const char* BareImageName(const char* path);
 
+// ---- The customisation updater ---------------------------------------------------------------
+
+// What is known of a process that bears the updater's name.
+struct UpdaterFacts {
+    bool pathKnown;       // its image path could be read
+    bool tokenKnown;      // its token could be read
+    bool elevated;        // it runs with the Administrators group enabled (or as SYSTEM)
+    bool folderKnown;     // the security of its image's folder could be read
+    bool folderWritable;  // somebody but SYSTEM, Administrators and TrustedInstaller may add or replace files there
+};
+// The rule: a process of the name is the updater unless it runs as a standard user from a folder
+// that users can write (where anybody could have put a program of that name); where any of that
+// cannot be read, the name decides.
+bool CountsAsUpdater(const UpdaterFacts& facts);
+// kProcRunning when a process named RefreshCusCfg.exe or RefreshCusCfg.e (any letter case, any
+// folder) runs that CountsAsUpdater; kProcNotFound; kProcListUnreadable (logged under tag).
+int UpdaterRunning(const char* tag);
+
 // ---- What the run started ---------------------------------------------------------------------
 
 // A process the run started and the processes started by it or by its descendants, found through
 // the parent ids of the process list. Each one found is held by handle, so its id cannot be given
 // to another process while it is tracked; one whose parent id belonged to an earlier process
-// (created before the tree's process of that id) is not of the tree. A process that starts a
-// child and ends between two looks hides that child; a process list that cannot be read finds
-// nothing new.
+// (created before the tree's process of that id) is not of the tree. A process that had ended
+// before a look's list was made is let go once that list showed everything it started, so any
+// number of helpers that came and went leave room for what follows (kMaxProcesses bounds those
+// that run at one time). A process that starts a child and ends between two looks hides that
+// child; a process list that cannot be read finds nothing new.
 class StartedTree {
 public:
     // root: the started process, whose handle stays the caller's; name: the image name
@@ -77,14 +100,45 @@ private:
         FILETIME created;
         bool confirmed;  // listed under a parent of the tree in a list made after its open
         bool named;
+        bool endSeen;  // had ended when a look's list was made
     };
     int Find(DWORD id, bool confirmedOnly) const;
     void Drop(int i);
+    void DropEnded();
     void Look();
     Entry entries_[kMaxProcesses];
     int count_;
     const char* name_;
 };
+
+// ---- Single instance --------------------------------------------------------------------------
+
+// What a name of the guard turned out to be.
+enum InstanceName {
+    kNameOurs,         // made now: this run holds it
+    kNameSetup,        // there already, made by an administrator or the system: another setup's
+    kNameTaken,        // held by another program (another owner, another kind, or denied to us)
+    kNameFailed,       // could not be made (only the private namespace's)
+    kNameUnsupported,  // the system has no private namespaces (Wine)
+};
+enum InstanceVerdict {
+    kInstanceGuarded,       // this run holds a guard: it goes on
+    kInstanceAnotherSetup,  // 1618
+    kInstanceNoGuard,       // 1603: nothing could be made that guards the run
+    kInstanceUnguarded,     // the global name is another program's and there are no private namespaces
+};
+// The rule: another setup holds either name; else a name held is a guard. The global name, which
+// anybody can take, stops no setup: the private namespace's, which only administrators can make,
+// guards it then; without private namespaces (never on Windows 7 and later) the run goes on.
+InstanceVerdict DecideInstance(InstanceName global, InstanceName privateName);
+// Takes the guard: Global\evnt_Vemlo_stpDamon, made owned by Administrators (older setups look for
+// it; one already there counts only when Administrators or SYSTEM own it), and the private
+// namespace "VemloSetup", bounded by the Administrators group (one already there is another
+// setup's: only an administrator can make it, and it lasts while its maker runs). Whatever it holds stays
+// held (g_hInstanceEvent among it) until ReleaseSetupInstance; a verdict that stops the run leaves
+// nothing held.
+InstanceVerdict ClaimSetupInstance();
+void ReleaseSetupInstance();  // safe when nothing is held
 
 // ---- Pre-flight checks ------------------------------------------------------------------------
 
@@ -164,9 +218,15 @@ HANDLE OpenOwnImage(char* path, DWORD size);
 int IsLoadedImage(HANDLE file, HMODULE module);
 // The payload slot of the running image, as the loader mapped it (the file may show anything by
 // now; the mapped image is what Windows checked the signature of). 1 with *digest set when vpack
-// filled it: only the package with that digest may be installed; 0 when it is empty (an
-// unbound setup takes any sound package); -1 when it is no slot.
+// filled it: only the package with that digest may be installed; 0 when it is empty; -1 when it
+// is no slot.
 int ReadOwnSlot(DigestValue* digest);
+// Whether this image may install the package at packageOffset of its file: only with its slot
+// filled (an empty one binds it to no package, so the image, signed, would vouch for any), and
+// only when the package begins outside the certificate table that the mapped headers name (the
+// signature covers everything but that table). true with *digest set to the slot's value; false
+// with a line in the detail log ("UtlFile") that says why.
+bool ReadOwnBinding(DWORD packageOffset, DigestValue* digest);
 
 // ---- Start-up and unpack-and-run --------------------------------------------------------------
 

@@ -23,6 +23,7 @@ StartedTree::StartedTree(HANDLE root, const char* name) : count_(0), name_(name)
     e.process = root;
     e.confirmed = true;
     e.named = true;
+    e.endSeen = false;
     if (e.id == 0 || !GetProcessTimes(root, &e.created, &exited, &kernel, &user)) {
         // Without its id and start the root is still waited for, but nothing is found below it.
         e.id = 0;
@@ -52,6 +53,10 @@ void StartedTree::Drop(int i)
 void StartedTree::Look()
 {
     for (int pass = 0; pass < kPasses; ++pass) {
+        // Noted before the list is made: whatever such a process started before it ended, and
+        // still runs, is in this list.
+        for (int i = 1; i < count_; ++i)
+            if (!entries_[i].endSeen && !IsRunning(entries_[i].process)) entries_[i].endSeen = true;
         SnapshotHolder snap(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32 entry;
         entry.dwSize = sizeof entry;
@@ -86,6 +91,7 @@ void StartedTree::Look()
             e.id = entry.th32ProcessID;
             e.process = process;
             e.confirmed = false;
+            e.endSeen = false;
             e.named = lstrcmpiA(BareImageName(entry.szExeFile), name_) == 0;
             listed[count_] = true;
             ++count_;
@@ -100,8 +106,20 @@ void StartedTree::Look()
             }
             unconfirmed = true;
         }
-        if (!added && !unconfirmed) return;
+        if (!added && !unconfirmed) {
+            DropEnded();
+            return;
+        }
     }
+}
+
+void StartedTree::DropEnded()
+{
+    // Every process of this list is in the tree or of no interest, and a process that had ended
+    // before the list was made can start nothing more: its entry only takes room (and would fill
+    // the tree after enough short helpers). The root stays: it is the caller's.
+    for (int i = count_ - 1; i > 0; --i)
+        if (entries_[i].endSeen) Drop(i);
 }
 
 bool StartedTree::Running()

@@ -126,11 +126,11 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
             break;
         }
 
-        // A filled slot binds this image to one package: the same stub with another package
-        // (a swapped file, a setup assembled by somebody else) is refused with 167.
+        // The filled slot binds this image to one package: the same stub with another package
+        // (a swapped file, a setup assembled by somebody else), or a stub bound to none, is
+        // refused with 167 before anything is unpacked.
         DigestValue bound;
-        int slot = ReadOwnSlot(&bound);
-        if (slot < 0) {
+        if (!ReadOwnBinding(kPackageOffset, &bound)) {
             *error = kErrDigestMismatch;
             break;
         }
@@ -138,7 +138,7 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
         if (!IsUnattended(installerArgs))
             StartProgress(&progress, utl_PackageContentBytes(self, kPackageOffset), kProgressDelayMs);
         int unpacked = utl_FileUnpackHeldCounted(self, dir, file, g_szWorkDir, error, kPackageOffset,
-                                                 &progress.bytesDone, slot ? &bound : NULL);
+                                                 &progress.bytesDone, &bound);
         ProgressUnpacked(&progress);
         if (!unpacked) break;
 
@@ -201,10 +201,7 @@ bool UnpackAndSetupWith(DWORD* error, const char* installerArgs, DWORD* installe
     } while (false);
     StopProgress(&progress);
 
-    if (g_hInstanceEvent) {
-        CloseHandle(g_hInstanceEvent);
-        g_hInstanceEvent = NULL;
-    }
+    ReleaseSetupInstance();
     if (g_hSetupFile != INVALID_HANDLE_VALUE) {
         CloseHandle(g_hSetupFile);
         g_hSetupFile = INVALID_HANDLE_VALUE;
