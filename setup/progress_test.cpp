@@ -6,6 +6,8 @@
 
 #include "base/text.h"
 #include "setup/setup.h"
+#include "setup/texts_testutil.h"
+#include "testing/testutil.h"
 
 namespace {
 
@@ -57,10 +59,10 @@ TEST(Progress, WindowOnlyAfterTheDelayAndGoneOnceStopped)
     for (int i = 0; i < 200 && !((window = FindProgress()) && IsWindowVisible(window)); ++i) Sleep(20);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(IsWindowVisible(window));
-    bool chinese = IsChineseSystem();
+    const bool chinese = vt::ChineseRun();
     char caption[128] = "";
     GetWindowTextA(window, caption, sizeof caption);
-    EXPECT_STREQ(caption, SetupCaption(chinese));
+    EXPECT_STREQ(caption, gt::ExpectedSetupCaption(chinese));
     HWND text = FindWindowExA(window, NULL, "STATIC", NULL);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(WideText(text), chinese ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026" : L"Preparing the installation\u2026");

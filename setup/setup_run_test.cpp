@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "base/text.h"
+#include "guard/dialog_texts_testutil.h"
 #include "guard/guard.h"
 #include "package/format_testutil.h"
 #include "package/package.h"
 #include "setup/setup.h"
+#include "setup/texts_testutil.h"
 #include "testing/testutil.h"
 #include "testing/watcher.h"
 
@@ -28,7 +30,7 @@ const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E41B2D6-3C7A-4A95-B1F0-6D2C8E9A7B43}";
 const std::vector<std::string> kPayload = {"ulmApxSvr.exe", "VemloSetup.exe", "readme.txt", "client.ini"};
 
-bool Chinese() { return IsChineseSystem(); }
+bool Chinese() { return vt::ChineseRun(); }
 
 // The message part of each setup-log line (after "[time] [thread] ").
 std::vector<std::string> SetupLog()
@@ -234,7 +236,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     auto windows = spotter.Seen();
     EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
     // A small payload unpacks at once: no progress window.
-    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(SetupCaption(Chinese()))),
+    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(gt::ExpectedSetupCaption(Chinese()))),
               windows.end());
 
     auto log = SetupLog();
@@ -280,8 +282,8 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
         vt::Watcher watcher("box-previous-instance");
         EXPECT_EQ(Run(second), 1618);
         ASSERT_EQ(watcher.Seen().size(), 1u);
-        EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
-        EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgPreviousInstance, Chinese()));
+        EXPECT_EQ(watcher.Seen()[0].caption, gt::ExpectedSetupCaption(Chinese()));
+        EXPECT_EQ(watcher.Seen()[0].text, gt::ExpectedSetupMessage(kMsgPreviousInstance, Chinese()));
     }
     EXPECT_EQ(vt::WaitExit(first, 90000), 0);
     CloseHandle(first);
@@ -314,8 +316,8 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
             vt::Watcher watcher(image[0] == 'r' ? "box-updater-busy" : "");
             EXPECT_EQ(Run(setup), 1618);
             ASSERT_EQ(watcher.Seen().size(), 1u) << image;
-            EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
-            EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgUpdaterBusy, Chinese()));
+            EXPECT_EQ(watcher.Seen()[0].caption, gt::ExpectedSetupCaption(Chinese()));
+            EXPECT_EQ(watcher.Seen()[0].text, gt::ExpectedSetupMessage(kMsgUpdaterBusy, Chinese()));
         }
         TerminateProcess(updater, 0);
         WaitForSingleObject(updater, 5000);
@@ -534,8 +536,8 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
         if (other) CloseHandle(other);
         if (row.box) {
             ASSERT_EQ(boxes.size(), 1u) << shown;
-            EXPECT_EQ(boxes[0].caption, SetupCaption(Chinese()));
-            EXPECT_EQ(boxes[0].text, SetupHelpText(Chinese()));
+            EXPECT_EQ(boxes[0].caption, gt::ExpectedSetupCaption(Chinese()));
+            EXPECT_EQ(boxes[0].text, gt::ExpectedSetupHelp(Chinese()));
             for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "150-167", "351-356"})
                 EXPECT_NE(boxes[0].text.find(word), std::string::npos) << word;
         } else {
@@ -614,7 +616,7 @@ TEST_F(SetupRun, SlowAttendedUnpackShowsProgressUntilTheInstallerStarts)
         EXPECT_EQ(spotter.installerSeen, row.progress);  // the installer's window: attended only
         EXPECT_FALSE(spotter.together);
         if (row.progress) {
-            EXPECT_EQ(spotter.caption, SetupCaption(Chinese()));
+            EXPECT_EQ(spotter.caption, gt::ExpectedSetupCaption(Chinese()));
             EXPECT_EQ(spotter.text, Chinese() ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026"
                                               : L"Preparing the installation\u2026");
         }
@@ -719,7 +721,7 @@ struct DialogScript {
     bool operator()(HWND w)
     {
         std::string cap = vt::WindowText(w);
-        if (cap != PwdDialogText(kPwdTxtCaption, Chinese())) {
+        if (cap != gt::ExpectedPwdText(kPwdTxtCaption, Chinese())) {
             vt::Screenshot(w, "box-wrong-password");
             vt::Watcher::PressOk(w);  // a message box
             return true;
@@ -772,10 +774,10 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
             EXPECT_EQ(Run(setup), 0);  // the installer's own code
             EXPECT_TRUE(watcher.Seen().empty());  // no message box (the dialog is never done with)
         }
-        EXPECT_EQ(script.caption, PwdDialogText(kPwdTxtCaption, Chinese()));
-        EXPECT_EQ(script.prompt, PwdDialogText(kPwdTxtPrompt, Chinese()));
+        EXPECT_EQ(script.caption, gt::ExpectedPwdText(kPwdTxtCaption, Chinese()));
+        EXPECT_EQ(script.prompt, gt::ExpectedPwdText(kPwdTxtPrompt, Chinese()));
         EXPECT_EQ(script.retryTexts.size(), entries.size() - 1);
-        for (auto& t : script.retryTexts) EXPECT_EQ(t, PwdDialogText(kPwdTxtRetry, Chinese()));
+        for (auto& t : script.retryTexts) EXPECT_EQ(t, gt::ExpectedPwdText(kPwdTxtRetry, Chinese()));
         auto log = SetupLog();
         EXPECT_TRUE(Has(log, "g_bExit = TRUE;"));
         EXPECT_TRUE(Has(log, "Begin UnpackAndSetup"));
@@ -935,8 +937,8 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     }
     EXPECT_EQ(script.typedLength, 32);  // typing stops at 32 characters
     ASSERT_EQ(seen.size(), 1u);  // the final box; the dialog itself is never done with
-    EXPECT_EQ(seen[0].caption, PwdDialogText(kPwdTxtFinalCaption, Chinese()));
-    EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, Chinese()));
+    EXPECT_EQ(seen[0].caption, gt::ExpectedPwdText(kPwdTxtFinalCaption, Chinese()));
+    EXPECT_EQ(seen[0].text, gt::ExpectedPwdText(kPwdTxtFinalText, Chinese()));
     EXPECT_EQ(script.retryTexts.size(), 2u);
     auto log = SetupLog();
     EXPECT_TRUE(Has(log, "Setup stopped: three wrong passwords."));
