@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "testing/testutil.h"
 
 TEST(Text, JoinPathFitsExactlyOrRefusesUntouched)
 {
@@ -44,10 +45,11 @@ TEST(Text, LastBackslashSkipsTrailBytesOfDoubleByteCharacters)
     EXPECT_EQ(utl_FindLastBackslash("no separator"), nullptr);
     const char plain[] = "C:\\a\\b.exe";
     EXPECT_EQ(utl_FindLastBackslash(plain), plain + 4);
-    if (GetACP() != 936) GTEST_SKIP() << "needs code page 936 (run with the Chinese system language)";
-    // 0x81 0x5C is one GBK character whose second byte is the code of a backslash.
+    // 0x81 0x5C is one GBK character whose second byte is the code of a backslash; in code
+    // page 1252 they are two characters, the second a backslash.
+    ASSERT_EQ(GetACP(), vt::ExpectedCodePage());
     const char gbk[] = "C:\\dir\\\x81\x5C.exe";
-    EXPECT_EQ(utl_FindLastBackslash(gbk), gbk + 6);
+    EXPECT_EQ(utl_FindLastBackslash(gbk), vt::ChineseRun() ? gbk + 6 : gbk + 8);
 }
 
 TEST(Text, CutAtLastBackslashKeepsOrDropsTheSeparator)
@@ -73,10 +75,10 @@ TEST(Text, CutAtLastBackslashKeepsOrDropsTheSeparator)
     }
     EXPECT_EQ(utl_CutAtLastBackslash(nullptr, 1), nullptr);
 
-    // Under code page 936 (the zh. run) the trail byte 0x5C of a GBK character is no separator.
-    if (GetACP() == 936) {
-        char gbk[] = "C:\\dir\\\x81\x5C.exe";
-        EXPECT_EQ(utl_CutAtLastBackslash(gbk, 0), gbk);
-        EXPECT_STREQ(gbk, "C:\\dir");
-    }
+    // Under code page 936 (the zh. run) the trail byte 0x5C of a GBK character is no separator;
+    // under 1252 it is one.
+    ASSERT_EQ(GetACP(), vt::ExpectedCodePage());
+    char gbk[] = "C:\\dir\\\x81\x5C.exe";
+    EXPECT_EQ(utl_CutAtLastBackslash(gbk, 0), gbk);
+    EXPECT_STREQ(gbk, vt::ChineseRun() ? "C:\\dir" : "C:\\dir\\\x81");
 }

@@ -11,9 +11,22 @@
 namespace {
 
 const uint8_t kSeed[6] = {0x1B, 0x8B, 0x1C, 0x42, 0x7F, 0x7A};
+// The key, from the seed and the 128-byte table that core/vrf.cpp lists, by the derivation
+// written out (each seed byte i: p = (seed[i] + i) % 128, then four times p = (p + i) % 128):
+//   python3 -c 'import re
+//   t = [int(x, 16) for x in re.findall("0x([0-9A-F]{2})",
+//        open("core/vrf.cpp").read().split("kDigestTable[128] =")[1].split("};")[0])]
+//   k = []
+//   for i, s in enumerate([0x1B, 0x8B, 0x1C, 0x42, 0x7F, 0x7A]):
+//       p = (s + i) % 128; k.append(t[p])
+//       for _ in range(4): p = (p + i) % 128; k.append(t[p])
+//   print(bytes(k).hex())'
 const char kKey[] = "f8f8f8f8f8889e2983a24b0d6e5c13eb7e86d03f10835e83faba86cb29fa";
 const std::string kIni = "[LogoOptions]\r\nCustomIcon=0\r\n";
-// md5(ini + salt + b"\xff" + 31 zero bytes + key) and md5(ini + salt + key).
+// The digests, with key = bytes.fromhex(kKey), salt = bytes((i * 37 + 11) % 255 for i in
+// range(240)) and ini = kIni's bytes:
+//   python3: hashlib.md5(ini + salt + b"\xff" + bytes(31) + key).hexdigest() (named) and
+//            hashlib.md5(ini + salt + key).hexdigest() (general)
 const char kNamedDigest[] = "89283cd8f40008d20a26318159653555";
 const char kGeneralDigest[] = "72f0eae72e613644fcea5ab60f70f29b";
 

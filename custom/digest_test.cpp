@@ -12,8 +12,7 @@
 
 namespace {
 
-// The client's digest seed (the table stays inside the library; python3 derived the key from
-// both, giving kKey).
+// The client's digest seed, and the key derived from it (the command is in core/vrf_test.cpp).
 const unsigned char kSeed[6] = {0x1B, 0x8B, 0x1C, 0x42, 0x7F, 0x7A};
 const char kKey[] = "f8f8f8f8f8889e2983a24b0d6e5c13eb7e86d03f10835e83faba86cb29fa";
 
@@ -41,7 +40,10 @@ std::string FixedSalt()
 }
 
 const std::string kIni = "[LogoOptions]\r\nCustomIcon=0\r\n";
-// python3: md5(ini + salt + b"\xff" + 31 zero bytes + key) and md5(ini + salt + key).
+// The digests, with key = bytes.fromhex(kKey), salt = bytes((i * 37 + 11) % 255 for i in
+// range(240)) and ini = kIni's bytes:
+//   python3: hashlib.md5(ini + salt + b"\xff" + bytes(31) + key).hexdigest() (named) and
+//            hashlib.md5(ini + salt + key).hexdigest() (general)
 const char kNamedDigest[] = "89283cd8f40008d20a26318159653555";
 const char kGeneralDigest[] = "72f0eae72e613644fcea5ab60f70f29b";
 
@@ -269,15 +271,11 @@ TEST_F(Digest, IconOptionHashesTheCustomIcon)
     vt::WriteAll(P("VemloCustom.ini"), ini);
     vt::WriteAll(P("logo.ico"), icon);
 
-    // A digest over the icon's bytes 512..543, assembled here from the documented parts.
-    unsigned char key[100];
-    DWORD keyLength = sizeof key;
-    ASSERT_EQ(utl_DeriveDigestKey(kSeed, 6, key, &keyLength), 1);
-    std::string salt = FixedSalt();
-    std::string input = ini + salt + icon.substr(512, 32) + std::string((char*)key, keyLength);
-    unsigned char digest[16];
-    utl_Md5Buffer(digest, input.data(), (DWORD)input.size());
-    vt::WriteAll(P("VemloCustom.vrf"), salt + std::string((char*)digest, 16));
+    // A digest over the icon's bytes 512..543, made outside with
+    //   python3: hashlib.md5(ini + salt + bytes(i * 3 % 256 for i in range(600))[512:544] + key).hexdigest()
+    // (ini, salt and key as for kNamedDigest).
+    const std::string salt = FixedSalt();
+    vt::WriteAll(P("VemloCustom.vrf"), salt + Unhex("bdf61e16999733102af1d1c7b5af6603"));
     EXPECT_EQ(CusIniVerify(dir.c_str(), 1), 1);
     EXPECT_EQ(CusIniVerify(dir.c_str(), 0), 0);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "guard/dialog_texts_testutil.h"
 #include "guard/guard.h"
 #include "log/log.h"
 #include "testing/testutil.h"
@@ -25,7 +26,8 @@ protected:
         lstrcpyA(g_szUninstallPass, kStoredSecret);
         dialog_ = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(134), NULL, ChkPwdDlgProc, 0);
         ASSERT_NE(dialog_, (HWND)NULL);
-        zh_ = IsChineseSystem();
+        zh_ = vt::ChineseRun();
+        ASSERT_EQ(IsChineseSystem(), zh_);
     }
     void TearDown() override
     {
@@ -60,12 +62,14 @@ protected:
     bool zh_ = false;
 };
 
-TEST(PasswordCheck, SystemLanguageIsTheExpectedOne)
+// Every text of the dialog in both languages, against the written-out English and GBK bytes
+// (the dialog tests below then check what the real dialog shows in this run's language).
+TEST(PasswordCheck, TextsInBothLanguages)
 {
-    char want[16] = "";
-    if (!GetEnvironmentVariableA("VEMLO_EXPECT_LANG", want, sizeof want)) GTEST_SKIP() << "any language";
-    EXPECT_EQ(LOWORD(GetSystemDefaultLangID()), (WORD)atoi(want));
-    EXPECT_EQ(IsChineseSystem(), atoi(want) == 2052);
+    for (bool chinese : {false, true})
+        for (PwdText t : {kPwdTxtCaption, kPwdTxtPrompt, kPwdTxtOk, kPwdTxtCancel, kPwdTxtRetry, kPwdTxtFinalCaption,
+                          kPwdTxtFinalText})
+            EXPECT_STREQ(PwdDialogText(t, chinese), gt::ExpectedPwdText(t, chinese)) << chinese << " " << t;
 }
 
 TEST(PasswordCheck, ComparesEncipheredTextExactlyAndCountsWrongTries)
@@ -86,10 +90,10 @@ TEST(PasswordCheck, ComparesEncipheredTextExactlyAndCountsWrongTries)
 
 TEST_F(PasswordDialog, OpensWithItsTextsAndLimits)
 {
-    EXPECT_EQ(vt::WindowText(dialog_), PwdDialogText(kPwdTxtCaption, zh_));
-    EXPECT_EQ(Item(-1) == PwdDialogText(kPwdTxtPrompt, zh_) || Item(0xFFFF) == PwdDialogText(kPwdTxtPrompt, zh_), true);
-    EXPECT_EQ(Item(IDOK), PwdDialogText(kPwdTxtOk, zh_));
-    EXPECT_EQ(Item(IDCANCEL), PwdDialogText(kPwdTxtCancel, zh_));
+    EXPECT_EQ(vt::WindowText(dialog_), gt::ExpectedPwdText(kPwdTxtCaption, zh_));
+    EXPECT_EQ(Item(-1) == gt::ExpectedPwdText(kPwdTxtPrompt, zh_) || Item(0xFFFF) == gt::ExpectedPwdText(kPwdTxtPrompt, zh_), true);
+    EXPECT_EQ(Item(IDOK), gt::ExpectedPwdText(kPwdTxtOk, zh_));
+    EXPECT_EQ(Item(IDCANCEL), gt::ExpectedPwdText(kPwdTxtCancel, zh_));
     EXPECT_FALSE(RetryShown());
     HWND edit = GetDlgItem(dialog_, 1001);
     EXPECT_EQ(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0), 32);
@@ -122,7 +126,7 @@ TEST_F(PasswordDialog, TwoWrongShowRetryThenThirdShowsFinalBox)
     });
     Enter("wrong1");
     EXPECT_TRUE(RetryShown());
-    EXPECT_EQ(Item(1002), PwdDialogText(kPwdTxtRetry, zh_));
+    EXPECT_EQ(Item(1002), gt::ExpectedPwdText(kPwdTxtRetry, zh_));
     EXPECT_EQ(Item(1001), "");
     EXPECT_EQ(GetFocus(), GetDlgItem(dialog_, 1001));
     EXPECT_FALSE(Drain());
@@ -135,8 +139,8 @@ TEST_F(PasswordDialog, TwoWrongShowRetryThenThirdShowsFinalBox)
     Enter("secret!");  // third wrong: the box shows until the watcher presses OK
     ASSERT_TRUE(watcher.WaitFor(1, 10000));
     auto seen = watcher.Seen();
-    EXPECT_EQ(seen[0].caption, PwdDialogText(kPwdTxtFinalCaption, zh_));
-    EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, zh_));
+    EXPECT_EQ(seen[0].caption, gt::ExpectedPwdText(kPwdTxtFinalCaption, zh_));
+    EXPECT_EQ(seen[0].text, gt::ExpectedPwdText(kPwdTxtFinalText, zh_));
     EXPECT_EQ(g_bExit, 0);
     EXPECT_TRUE(Drain());
     EXPECT_TRUE(SetupLogLines().empty());

@@ -28,13 +28,13 @@ TEST(Files, GetFileSizeReportsHalvesOrLeavesOutputs)
     LARGE_INTEGER at;
     at.QuadPart = 0x100000005LL;
     SetFilePointerEx(h, at, NULL, FILE_BEGIN);
-    bool grown = SetEndOfFile(h);
+    const BOOL grown = SetEndOfFile(h);
+    const DWORD error = GetLastError();
     CloseHandle(h);
-    if (grown) {
-        EXPECT_EQ(utl_GetFileSize(Sub(d, "big").c_str(), &hi, &lo), 1);
-        EXPECT_EQ(hi, 1u);
-        EXPECT_EQ(lo, 5u);
-    }
+    ASSERT_TRUE(grown) << "a file of 4 GiB + 5 bytes cannot be made here, error " << error;
+    EXPECT_EQ(utl_GetFileSize(Sub(d, "big").c_str(), &hi, &lo), 1);
+    EXPECT_EQ(hi, 1u);
+    EXPECT_EQ(lo, 5u);
     DeleteFileA(Sub(d, "big").c_str());
 }
 

@@ -56,7 +56,61 @@ uint32_t Get32(const std::string& s, size_t at)
     return v;
 }
 
-int AcpLead(BYTE b) { return IsDBCSLeadByte(b) ? 1 : 0; }
+bool EndsWithDotOrBlank(const std::string& part);
+bool IsDevice(const std::string& part);
+
+// The format's record-name rule, written again for the model: the name, cut into parts at
+// separators (a double-byte character's trail byte is never one), names a file inside the
+// destination only when it has no control byte or any of :<>"|?*, no empty part (no leading,
+// doubled or trailing separator), no part ending in '.' or ' ' (".", ".." and "x." alike), no
+// device name, and no lead byte without a trail byte of 0x40 or more behind it.
+bool SafeName(const std::string& name)
+{
+    if (name.empty()) return false;
+    std::vector<std::string> parts(1);
+    bool lastSingle = true;  // whether the part's last character is a single byte
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x80 && IsDBCSLeadByte(c)) {
+            if (i + 1 == name.size() || static_cast<unsigned char>(name[i + 1]) < 0x40) return false;
+            parts.back() += name.substr(i, 2);
+            lastSingle = false;
+            ++i;
+        } else if (c < 0x20 || std::string(":<>\"|?*").find(static_cast<char>(c)) != std::string::npos) {
+            return false;
+        } else if (c == '\\' || c == '/') {
+            if (parts.back().empty() || (lastSingle && EndsWithDotOrBlank(parts.back()))) return false;
+            parts.emplace_back();
+        } else {
+            parts.back() += static_cast<char>(c);
+            lastSingle = true;
+        }
+    }
+    if (parts.back().empty() || (lastSingle && EndsWithDotOrBlank(parts.back()))) return false;
+    for (const std::string& part : parts)
+        if (IsDevice(part)) return false;
+    return true;
+}
+
+bool EndsWithDotOrBlank(const std::string& part)
+{
+    return !part.empty() && (part.back() == '.' || part.back() == ' ');
+}
+
+// CON, PRN, AUX, NUL, COM and LPT with a digit or a superscript 1, 2 or 3 (0xB9, 0xB2, 0xB3 in
+// code page 1252), CONIN$ and CONOUT$, in any letter case: a device in every folder, whatever
+// follows the first dot and however many blanks precede it.
+bool IsDevice(const std::string& part)
+{
+    std::string base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    if (kDevices.count(base)) return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           std::string("0123456789\xB9\xB2\xB3").find(base[3]) != std::string::npos;
+}
 
 bool EqualsCi(const std::string& a, const std::string& b)
 {
@@ -105,7 +159,7 @@ Expect Model(const std::string& b, DWORD offset, size_t dstLen)
             e.endSeen = true;
             return e;
         }
-        if (!utl_IsSafeRecordName(name.data(), n, AcpLead) || dstLen + 1 + n > 259 || !Openable(name))
+        if (!SafeName(name) || dstLen + 1 + n > 259 || !Openable(name))
             return fail(165);
         e.done.push_back({name, Mix(b.substr(pos, d))});
         pos += d;

@@ -57,12 +57,16 @@ TEST(Writer, TraceFollowsEveryStepAndClosesWithTheLastRead)
     EXPECT_EQ(pack[2], "utl_FilePack: " + src + "\\a.txt !bAdd.");
     EXPECT_EQ(pack[3], "utl_FilePack: " + src + "\\a.txt dwLenSrcFile = 5 sizeof(DWORD) = 4");
     EXPECT_EQ(pack[4], "utl_FilePack: " + src + "\\a.txt dwSizeLow = 3 sizeof(DWORD) = 4");
-    EXPECT_EQ(pack[5].rfind("utl_FilePack: ReadFile failed with err ", 0), 0u) << pack[5];
-    // On success the error out-parameter carries that last-error code.
-    EXPECT_EQ(pack[5], "utl_FilePack: ReadFile failed with err " + std::to_string(static_cast<int>(err)));
+    // The read at the end of the file succeeds with nothing read and leaves the last-error code
+    // at 0 (nothing before it failed, the package was new); on success the error out-parameter
+    // carries that code.
+    EXPECT_EQ(pack[5], "utl_FilePack: ReadFile failed with err 0");
+    EXPECT_EQ(err, 0u);
     std::vector<std::string> file = pt::LogMessages("UtlFile");
     ASSERT_EQ(file.size(), 1u);
     EXPECT_EQ(file[0], "utl_FilePack: szSrcAbsFile = " + src + "\\a.txt szDstAbsFile = " + out + "\\p.bin");
+    // What the trace follows: the package's header and the one record, byte for byte.
+    EXPECT_EQ(vt::ReadAll(out + "\\p.bin"), Header() + Record("a.txt", "abc"));
 }
 
 TEST(Writer, AppendedRecordsFollowOneHeaderAndUnpackByteForByte)

@@ -5,6 +5,8 @@
 
 #include "base/text.h"
 #include "setup/setup.h"
+#include "setup/texts_testutil.h"
+#include "testing/testutil.h"
 
 namespace {
 
@@ -60,32 +62,21 @@ TEST(Checks, DenyOnlyAdministratorsGroupIsNoAdministrator)
     EXPECT_EQ(IsCurUserAdmin(), 1);  // and the token itself is an administrator's again
 }
 
+// Every text of the boxes and the progress window, in both languages, against the written-out
+// English and GBK bytes: a typo, a swap or a wrong encoding fails here.
 TEST(Checks, MessagesInBothLanguages)
 {
-    EXPECT_STREQ(SetupCaption(false), "Vemlo Setup");
-    EXPECT_STREQ(SetupCaption(true), "\xB0\xB2\xD7\xB0Vemlo\xD6\xC7\xC4\xDC\xBF\xCD\xBB\xA7\xB6\xCB");
-    EXPECT_STREQ(SetupMessageText(kMsgPreviousInstance, false),
-                 "A previous instance is still running. \nPlease try it later.");
-    EXPECT_STREQ(SetupMessageText(kMsgUpdaterBusy, false), SetupMessageText(kMsgPreviousInstance, false));
-    EXPECT_STREQ(SetupMessageText(kMsgNoAdmin, false),
-                 "You do not have administrative privileges on this computer, the program can not be installed!");
-    EXPECT_STREQ(SetupMessageText(kMsgTooLittleSpace, false),
-                 "The disk C must have at least 50M free space to finish the setup.");
-    EXPECT_STREQ(SetupMessageText(kMsgPreviousInstance, true),
-                 "\xD3\xD0\xD5\xFD\xD4\xDA\xD4\xCB\xD0\xD0\xB5\xC4\xBF\xCD\xBB\xA7\xB6\xCB\xB0\xB2\xD7\xB0"
-                 "\xB3\xCC\xD0\xF2\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF2\xD4\xD9\xCA\xD4\xA1\xA3");
-    EXPECT_STREQ(SetupMessageText(kMsgNoAdmin, true),
-                 "\xC4\xFA\xC3\xBB\xD3\xD0\xB9\xDC\xC0\xED\xD4\xB1\xC8\xA8\xCF\xDE\xA3\xAC\xCE\xDE\xB7\xA8"
-                 "\xBD\xF8\xD0\xD0\xB0\xB2\xD7\xB0\xB2\xD9\xD7\xF7\xA3\xA1");
-    EXPECT_STREQ(SetupMessageText(kMsgTooLittleSpace, true),
-                 "\x43\xC5\xCC\xBF\xD5\xBC\xE4\xB2\xBB\xD7\xE3\xA3\xAC\xB0\xB2\xD7\xB0\xD2\xAA\xC7\xF3\x43"
-                 "\xC5\xCC\xB1\xD8\xD0\xEB\xD3\xD0\x35\x30\x4D\xD2\xD4\xC9\xCF\xB5\xC4\xBF\xD5\xBC\xE4\xA1\xA3");
-    EXPECT_STREQ(SetupMessageText(kMsgUpdaterBusy, true),
-                 "\xBF\xCD\xBB\xA7\xB6\xCB\xD5\xFD\xD4\xDA\xC9\xFD\xBC\xB6\xB6\xA8\xD6\xC6\xD0\xC5\xCF\xA2"
-                 "\xA3\xAC\xC7\xEB\xC9\xD4\xBA\xF3\xD4\xD9\xCA\xD4\xA1\xA3");
+    for (bool chinese : {false, true}) {
+        EXPECT_STREQ(SetupCaption(chinese), gt::ExpectedSetupCaption(chinese)) << chinese;
+        for (SetupMessage m : {kMsgPreviousInstance, kMsgNoAdmin, kMsgTooLittleSpace, kMsgUpdaterBusy})
+            EXPECT_STREQ(SetupMessageText(m, chinese), gt::ExpectedSetupMessage(m, chinese)) << chinese << " " << m;
+        EXPECT_STREQ(SetupHelpText(chinese), gt::ExpectedSetupHelp(chinese)) << chinese;
+        EXPECT_STREQ(SetupProgressText(chinese), gt::ExpectedSetupProgress(chinese)) << chinese;
+    }
     // The updater text differs from the previous-instance one only in Chinese.
-    EXPECT_STRNE(SetupMessageText(kMsgUpdaterBusy, true), SetupMessageText(kMsgPreviousInstance, true));
-    EXPECT_EQ(IsChineseSystem(), LOWORD(GetSystemDefaultLangID()) == 0x0804);
+    EXPECT_STREQ(gt::ExpectedSetupMessage(kMsgUpdaterBusy, false), gt::ExpectedSetupMessage(kMsgPreviousInstance, false));
+    EXPECT_STRNE(gt::ExpectedSetupMessage(kMsgUpdaterBusy, true), gt::ExpectedSetupMessage(kMsgPreviousInstance, true));
+    EXPECT_EQ(IsChineseSystem(), vt::ChineseRun());
 }
 
 }  // namespace

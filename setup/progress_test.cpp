@@ -6,6 +6,8 @@
 
 #include "base/text.h"
 #include "setup/setup.h"
+#include "setup/texts_testutil.h"
+#include "testing/testutil.h"
 
 namespace {
 
@@ -36,8 +38,7 @@ TEST(Progress, WindowOnlyAfterTheDelayAndGoneOnceStopped)
     // Stopped before its delay: nothing ever shows.
     SetupProgress quick = SetupProgress();
     ASSERT_TRUE(StartProgress(&quick, 1000, 300));
-    StopProgress(&quick);
-    Sleep(500);
+    StopProgress(&quick);  // its thread has ended when this returns: no window can come any more
     EXPECT_EQ(FindProgress(), nullptr);
     StopProgress(&quick);  // twice is harmless
 
@@ -45,7 +46,9 @@ TEST(Progress, WindowOnlyAfterTheDelayAndGoneOnceStopped)
     SetupProgress unpacked = SetupProgress();
     ASSERT_TRUE(StartProgress(&unpacked, 1000, 200));
     ProgressUnpacked(&unpacked);
-    Sleep(500);
+    // Told the unpack ended, the window's thread ends by itself, without StopProgress: no window
+    // can come after that.
+    EXPECT_EQ(WaitForSingleObject(unpacked.thread, 30000), WAIT_OBJECT_0);
     EXPECT_EQ(FindProgress(), nullptr);
     StopProgress(&unpacked);
 
@@ -57,19 +60,19 @@ TEST(Progress, WindowOnlyAfterTheDelayAndGoneOnceStopped)
     for (int i = 0; i < 200 && !((window = FindProgress()) && IsWindowVisible(window)); ++i) Sleep(20);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(IsWindowVisible(window));
-    bool chinese = IsChineseSystem();
+    const bool chinese = vt::ChineseRun();
     char caption[128] = "";
     GetWindowTextA(window, caption, sizeof caption);
-    EXPECT_STREQ(caption, SetupCaption(chinese));
+    EXPECT_STREQ(caption, gt::ExpectedSetupCaption(chinese));
     HWND text = FindWindowExA(window, NULL, "STATIC", NULL);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(WideText(text), chinese ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026" : L"Preparing the installation\u2026");
     // Nobody closes it but the setup (the unpack cannot be cancelled half-way), and it stays up
     // after the unpack, until the installer is about to start.
-    SendMessageA(window, WM_CLOSE, 0, 0);
+    SendMessageA(window, WM_CLOSE, 0, 0);  // handled by the window's thread before it returns
     ProgressUnpacked(&slow);
-    Sleep(200);
     EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(WaitForSingleObject(slow.thread, 0), (DWORD)WAIT_TIMEOUT);  // its thread goes on
     StopProgress(&slow);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(FindProgress(), nullptr);

@@ -19,10 +19,12 @@
 
 #include "base/text.h"
 #include "custom/custom.h"
+#include "guard/dialog_texts_testutil.h"
 #include "guard/guard.h"
 #include "package/format_testutil.h"
 #include "package/package.h"
 #include "setup/setup.h"
+#include "setup/texts_testutil.h"
 #include "testing/testutil.h"
 #include "testing/watcher.h"
 
@@ -36,7 +38,7 @@ const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E41B2D6-3C7A-4A95-B1F0-6D2C8E9A7B43}";
 const std::vector<std::string> kPayload = {"ulmApxSvr.exe", "VemloSetup.exe", "readme.txt", "client.ini"};
 
-bool Chinese() { return IsChineseSystem(); }
+bool Chinese() { return vt::ChineseRun(); }
 
 // The message part of each setup-log line (after "[time] [thread] ").
 std::vector<std::string> SetupLog()
@@ -311,7 +313,7 @@ TEST_F(SetupRun, WholeRunUnpacksRunsCompanionThenInstaller)
     auto windows = spotter.Seen();
     EXPECT_NE(std::find(windows.begin(), windows.end(), "VemloSampleInstaller / Vemlo client setup"), windows.end());
     // A small payload unpacks at once: no progress window.
-    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(SetupCaption(Chinese()))),
+    EXPECT_EQ(std::find(windows.begin(), windows.end(), "VemloSetupProgress / " + std::string(gt::ExpectedSetupCaption(Chinese()))),
               windows.end());
 
     auto log = SetupLog();
@@ -357,8 +359,8 @@ TEST_F(SetupRun, SecondSetupWhileFirstRunsShowsPreviousInstance)
         vt::Watcher watcher("box-previous-instance");
         EXPECT_EQ(Run(second), 1618);
         ASSERT_EQ(watcher.Seen().size(), 1u);
-        EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
-        EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgPreviousInstance, Chinese()));
+        EXPECT_EQ(watcher.Seen()[0].caption, gt::ExpectedSetupCaption(Chinese()));
+        EXPECT_EQ(watcher.Seen()[0].text, gt::ExpectedSetupMessage(kMsgPreviousInstance, Chinese()));
     }
     EXPECT_EQ(vt::WaitExit(first, 90000), 0);
     CloseHandle(first);
@@ -391,8 +393,8 @@ TEST_F(SetupRun, RunningUpdaterBlocksInEitherNameForm)
             vt::Watcher watcher(image[0] == 'r' ? "box-updater-busy" : "");
             EXPECT_EQ(Run(setup), 1618);
             ASSERT_EQ(watcher.Seen().size(), 1u) << image;
-            EXPECT_EQ(watcher.Seen()[0].caption, SetupCaption(Chinese()));
-            EXPECT_EQ(watcher.Seen()[0].text, SetupMessageText(kMsgUpdaterBusy, Chinese()));
+            EXPECT_EQ(watcher.Seen()[0].caption, gt::ExpectedSetupCaption(Chinese()));
+            EXPECT_EQ(watcher.Seen()[0].text, gt::ExpectedSetupMessage(kMsgUpdaterBusy, Chinese()));
         }
         TerminateProcess(updater, 0);
         WaitForSingleObject(updater, 5000);
@@ -632,9 +634,9 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndInstallsNothing)
         if (other) CloseHandle(other);
         if (row.box) {
             ASSERT_EQ(boxes.size(), 1u) << shown;
-            EXPECT_EQ(boxes[0].caption, SetupCaption(Chinese()));
-            EXPECT_EQ(boxes[0].text, SetupHelpText(Chinese()));
-            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "150-167", "351-356"})
+            EXPECT_EQ(boxes[0].caption, gt::ExpectedSetupCaption(Chinese()));
+            EXPECT_EQ(boxes[0].text, gt::ExpectedSetupHelp(Chinese()));
+            for (auto word : {"/S, /quiet", "/?, /h, /help", "3010", "1618", "1625", "150-169", "351-356"})
                 EXPECT_NE(boxes[0].text.find(word), std::string::npos) << word;
         } else {
             for (auto& w : windows) ADD_FAILURE() << "window in an unattended help run: " << w;
@@ -659,12 +661,12 @@ public:
                   bool progressUp = progress && IsWindowVisible(progress);
                   bool installerUp = installer && IsWindowVisible(installer);
                   if (progressUp && !progressSeen) {
-                      progressSeen = true;
                       caption = vt::WindowText(progress);
                       wchar_t wide[256] = L"";
                       InternalGetWindowText(FindWindowExA(progress, NULL, "STATIC", NULL), wide, 256);
                       text = wide;
                       vt::Screenshot(progress, "window-progress");
+                      progressSeen = true;
                   }
                   installerSeen = installerSeen || installerUp;
                   together = together || (progressUp && installerUp);
@@ -678,7 +680,8 @@ public:
     {
         if (!stop_.exchange(true)) thread_.join();
     }
-    bool progressSeen = false, installerSeen = false, together = false;
+    std::atomic<bool> progressSeen{false};  // set once caption and text are read
+    bool installerSeen = false, together = false;
     std::string caption;
     std::wstring text;
 
@@ -687,12 +690,49 @@ private:
     std::thread thread_;
 };
 
+// Starts the setup and holds its unpack: once the first record's file is in the work folder (a
+// change notification wakes this thread, no wall-clock guess), the setup's main thread, which
+// unpacks, is suspended until held() returns; the progress window's own thread runs on. Returns
+// the exit code, or -2 when the setup did not start. *heldMidway: the last record was not yet
+// unpacked when the hold began.
+int RunHolding(const std::string& setup, const std::vector<std::string>& args, const std::string& first,
+               const std::string& last, const std::function<void()>& held, bool* heldMidway)
+{
+    *heldMidway = false;
+    std::string line = "\"" + setup + "\"";
+    for (auto& a : args) line += " " + a;
+    // The work folder is made anew by the setup: its parent is watched, with everything below.
+    HANDLE change = FindFirstChangeNotificationA("C:\\tmp", TRUE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    if (change == INVALID_HANDLE_VALUE) return -2;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        FindCloseChangeNotification(change);
+        return -2;
+    }
+    HANDLE waits[2] = {change, pi.hProcess};
+    while (!vt::Exists(kWork + "\\" + first) &&
+           WaitForMultipleObjects(2, waits, FALSE, 90000) == WAIT_OBJECT_0)
+        FindNextChangeNotification(change);
+    FindCloseChangeNotification(change);
+    if (SuspendThread(pi.hThread) != (DWORD)-1) {
+        *heldMidway = !vt::Exists(kWork + "\\" + last);
+        held();
+        ResumeThread(pi.hThread);
+    }
+    int code = vt::WaitExit(pi.hProcess, 90000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
 // An attended unpack that takes a while shows a progress window, gone before the installer's
-// window appears; unattended the same unpack shows none.
+// window appears; unattended the same unpack shows none. The unpack is held midway: attended
+// until the window is up, unattended for four times the delay after which a window would come.
 TEST_F(SetupRun, SlowAttendedUnpackShowsProgressUntilTheInstallerStarts)
 {
-    // The payload and many small records (a package is a 17-byte header and records): each
-    // costs the unpack a file made, which takes it well past half a second under Wine.
+    // The payload, then many small records, so that the hold begins long before the last one.
     std::string package = Package(kPayload);
     for (int i = 0; i < 1500; ++i) package += pt::Record("r" + std::to_string(i) + ".txt", "small");
     std::string setup = Assemble(package);
@@ -704,15 +744,22 @@ TEST_F(SetupRun, SlowAttendedUnpackShowsProgressUntilTheInstallerStarts)
         vt::RemoveTree("c:\\VemloLog");
         vt::RemoveTree(kWork);
         ProgressSpotter spotter;
-        DWORD started = GetTickCount();
-        EXPECT_EQ(Run(setup, row.args), 0);
-        DWORD ms = GetTickCount() - started;
+        bool midway = false;
+        auto held = [&spotter, &row] {
+            if (!row.progress) {
+                Sleep(4 * kProgressDelayMs);  // the injected delay: a window would be up by now
+                return;
+            }
+            for (int i = 0; i < 3000 && !spotter.progressSeen; ++i) Sleep(20);
+        };
+        EXPECT_EQ(RunHolding(setup, row.args, kPayload[0], "r1499.txt", held, &midway), 0);
         spotter.Stop();
-        EXPECT_EQ(spotter.progressSeen, row.progress) << ms << " ms";
+        ASSERT_TRUE(midway) << "the unpack had ended before it could be held";
+        EXPECT_EQ(spotter.progressSeen.load(), row.progress);
         EXPECT_EQ(spotter.installerSeen, row.progress);  // the installer's window: attended only
         EXPECT_FALSE(spotter.together);
         if (row.progress) {
-            EXPECT_EQ(spotter.caption, SetupCaption(Chinese()));
+            EXPECT_EQ(spotter.caption, gt::ExpectedSetupCaption(Chinese()));
             EXPECT_EQ(spotter.text, Chinese() ? L"\u6B63\u5728\u51C6\u5907\u5B89\u88C5\u2026"
                                               : L"Preparing the installation\u2026");
         }
@@ -817,7 +864,7 @@ struct DialogScript {
     bool operator()(HWND w)
     {
         std::string cap = vt::WindowText(w);
-        if (cap != PwdDialogText(kPwdTxtCaption, Chinese())) {
+        if (cap != gt::ExpectedPwdText(kPwdTxtCaption, Chinese())) {
             vt::Screenshot(w, "box-wrong-password");
             vt::Watcher::PressOk(w);  // a message box
             return true;
@@ -870,10 +917,10 @@ TEST_F(SetupRun, PasswordGateRightFirstTimeOrAfterTwoWrong)
             EXPECT_EQ(Run(setup), 0);  // the installer's own code
             EXPECT_TRUE(watcher.Seen().empty());  // no message box (the dialog is never done with)
         }
-        EXPECT_EQ(script.caption, PwdDialogText(kPwdTxtCaption, Chinese()));
-        EXPECT_EQ(script.prompt, PwdDialogText(kPwdTxtPrompt, Chinese()));
+        EXPECT_EQ(script.caption, gt::ExpectedPwdText(kPwdTxtCaption, Chinese()));
+        EXPECT_EQ(script.prompt, gt::ExpectedPwdText(kPwdTxtPrompt, Chinese()));
         EXPECT_EQ(script.retryTexts.size(), entries.size() - 1);
-        for (auto& t : script.retryTexts) EXPECT_EQ(t, PwdDialogText(kPwdTxtRetry, Chinese()));
+        for (auto& t : script.retryTexts) EXPECT_EQ(t, gt::ExpectedPwdText(kPwdTxtRetry, Chinese()));
         auto log = SetupLog();
         EXPECT_TRUE(Has(log, "g_bExit = TRUE;"));
         EXPECT_TRUE(Has(log, "Begin UnpackAndSetup"));
@@ -1120,8 +1167,8 @@ TEST_F(SetupRun, PasswordGateThreeWrongShowsFinalBoxAndUnpacksNothing)
     }
     EXPECT_EQ(script.typedLength, 32);  // typing stops at 32 characters
     ASSERT_EQ(seen.size(), 1u);  // the final box; the dialog itself is never done with
-    EXPECT_EQ(seen[0].caption, PwdDialogText(kPwdTxtFinalCaption, Chinese()));
-    EXPECT_EQ(seen[0].text, PwdDialogText(kPwdTxtFinalText, Chinese()));
+    EXPECT_EQ(seen[0].caption, gt::ExpectedPwdText(kPwdTxtFinalCaption, Chinese()));
+    EXPECT_EQ(seen[0].text, gt::ExpectedPwdText(kPwdTxtFinalText, Chinese()));
     EXPECT_EQ(script.retryTexts.size(), 2u);
     auto log = SetupLog();
     EXPECT_TRUE(Has(log, "Setup stopped: three wrong passwords."));

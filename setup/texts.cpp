@@ -45,7 +45,7 @@ const char kHelpEn[] =
     "1618\tanother setup or the updater runs: try later\n"
     "1625\ta wrong password, or none can be asked\n"
     "1639\tthe given password is wrong or cannot be used\n"
-    "150-167: the package is damaged or not this setup's own\n"
+    "150-169: the package is damaged or not this setup's own\n"
     "351-356: unpacking or starting failed\n"
     "Each run is logged in c:\\VemloLog.";
 
@@ -70,7 +70,7 @@ const char kHelpZh[] =
     "1618\t另一安装程序或定制升级正在运行\n"
     "1625\t卸载密码错误，或无法询问密码\n"
     "1639\t给出的卸载密码错误或无法使用\n"
-    "150-167：安装包已损坏或不属于本安装程序\n"
+    "150-169：安装包已损坏或不属于本安装程序\n"
     "351-356：解压或启动失败\n"
     "每次运行都记录在 c:\\VemloLog。";
 

@@ -9,6 +9,7 @@
 #include "base/handles.h"
 #include "base/text.h"
 #include "setup/setup.h"
+#include "setup/workdir_verdict.h"
 
 namespace {
 
@@ -70,12 +71,12 @@ bool SameAces(PACL dacl, PACL ours)
 }
 
 
-enum Owner { kOwnerOther, kOwnerAdmins, kOwnerSystem, kOwnerSelf };
-
-// What the held folder's security says: its owner, and whether its DACL is exactly ours
-// (protected, with our ACEs). false when it cannot be read.
-bool ReadSecurity(HANDLE dir, WorkDirSecurity* s, Owner* owner, bool* exactDacl)
+// The facts the rules judge, read off the held folder: its owner and whether its DACL is
+// protected and holds our ACEs. One whose security cannot be read is another's, with no DACL
+// (false).
+bool ReadFacts(HANDLE dir, WorkDirSecurity* s, bool keepsOwners, WorkDirFacts* facts)
 {
+    *facts = {kOwnerOther, false, false, keepsOwners};
     PSID sid = NULL;
     PACL dacl = NULL;
     PSECURITY_DESCRIPTOR sd = NULL;
@@ -84,30 +85,29 @@ bool ReadSecurity(HANDLE dir, WorkDirSecurity* s, Owner* owner, bool* exactDacl)
         return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    *owner = !sid                                                ? kOwnerOther
-             : IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ? kOwnerAdmins
-             : IsWellKnownSid(sid, WinLocalSystemSid)            ? kOwnerSystem
-             : IsOwnUser(sid)                                    ? kOwnerSelf
-                                                                 : kOwnerOther;
-    *exactDacl = GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) &&
-                 SameAces(dacl, reinterpret_cast<PACL>(s->acl));
+    facts->owner = !sid                                                ? kOwnerOther
+                   : IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ? kOwnerAdmins
+                   : IsWellKnownSid(sid, WinLocalSystemSid)            ? kOwnerSystem
+                   : IsOwnUser(sid)                                    ? kOwnerSelf
+                                                                       : kOwnerOther;
+    facts->daclProtected = GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED);
+    facts->daclOurs = SameAces(dacl, reinterpret_cast<PACL>(s->acl));
     LocalFree(sd);
     return true;
 }
 
-// Exactly what SecureWorkDir makes: owned by Administrators, with our protected DACL. Nothing
-// else can be trusted not to hold what a standard user put there.
-bool IsOurs(HANDLE dir, WorkDirSecurity* s)
+// The verdict on the held folder at place. Above the work folder: whoever owns it can change
+// its DACL and delete or rename what lies in it.
+WorkDirVerdict Judge(WorkDirPlace place, HANDLE dir, WorkDirSecurity* s, bool keepsOwners)
 {
-    Owner owner = kOwnerOther;
-    bool exact = false;
-    return ReadSecurity(dir, s, &owner, &exact) && owner == kOwnerAdmins && exact;
+    WorkDirFacts facts;
+    ReadFacts(dir, s, keepsOwners, &facts);
+    return WorkDirJudge(place, facts);
 }
 
 // Whether this system keeps the owner that a new file is given. Wine does not: it reports every
 // file as owned by the user who runs it. Asked once, of a file made for it in dir (held by the
 // caller) and read back through its own handle, so nothing anybody else made can answer.
-// When it cannot be told, the answer is yes: the strict rules below then hold.
 bool KeepsOwners(const char* dir, WorkDirSecurity* s)
 {
     static int known = -1;
@@ -116,35 +116,11 @@ bool KeepsOwners(const char* dir, WorkDirSecurity* s)
     utl_Format(probe, sizeof probe, "%s\\owner%u.probe", dir, (unsigned)GetCurrentProcessId());
     SECURITY_ATTRIBUTES sa = {sizeof sa, &s->sd, FALSE};
     FileHandle file(CreateFileA(probe, READ_CONTROL | DELETE, 0, &sa, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL));
-    Owner owner = kOwnerOther;
-    bool exact = false;
-    if (!file.Valid() || !ReadSecurity(file.Get(), s, &owner, &exact)) return true;
-    known = owner == kOwnerSelf ? 0 : 1;
+    // A probe that cannot be made or read tells nothing, and is not remembered.
+    WorkDirFacts facts;
+    if (!file.Valid() || !ReadFacts(file.Get(), s, true, &facts)) return WorkDirKeepsOwners(kOwnerOther);
+    known = WorkDirKeepsOwners(facts.owner) ? 1 : 0;
     return known == 1;
-}
-
-// A folder just made by this process, held: exactly what it was made as, by the same rule as
-// for reusing one (IsOurs). Only where the system keeps no owner (KeepsOwners) is a folder of
-// this process's own user taken instead; elsewhere that user's unelevated processes could have
-// put it there.
-bool IsJustMade(HANDLE dir, WorkDirSecurity* s, bool keepsOwners)
-{
-    Owner owner = kOwnerOther;
-    bool exact = false;
-    if (!ReadSecurity(dir, s, &owner, &exact)) return false;
-    return (owner == kOwnerAdmins && exact) || (!keepsOwners && owner == kOwnerSelf);
-}
-
-// Whether the held folder above the work folder belongs to Administrators or SYSTEM (or, where
-// the system keeps no owner, to this process's user). Whoever owns it can change its DACL and
-// delete or rename what lies in it.
-bool IsTrustedParent(const char* parent, WorkDirSecurity* s, bool keepsOwners)
-{
-    FileHandle held(utl_HoldDir(parent, READ_CONTROL));
-    Owner owner = kOwnerOther;
-    bool exact = false;
-    return held.Valid() && ReadSecurity(held.Get(), s, &owner, &exact) &&
-           (owner == kOwnerAdmins || owner == kOwnerSystem || (!keepsOwners && owner == kOwnerSelf));
 }
 
 // Everything before the last backslash of path.
@@ -176,7 +152,7 @@ int WorkDirIsSecure(const char* path)
 {
     WorkDirSecurity s;
     FileHandle dir(utl_HoldDir(path, READ_CONTROL));
-    return dir.Valid() && BuildSecurity(&s) && IsOurs(dir.Get(), &s) ? 1 : 0;
+    return dir.Valid() && BuildSecurity(&s) && Judge(kPlaceFound, dir.Get(), &s, true) == kWorkDirUse ? 1 : 0;
 }
 
 HANDLE SecureWorkDir(const char* path)
@@ -193,12 +169,14 @@ HANDLE SecureWorkDir(const char* path)
     // A C:\tmp that a standard user made (anybody may make folders in C:\) is hers: it is not
     // used, and not taken from her either.
     const bool keepsOwners = KeepsOwners(parent, &s);
-    if (!IsTrustedParent(parent, &s, keepsOwners)) return INVALID_HANDLE_VALUE;
+    FileHandle above(utl_HoldDir(parent, READ_CONTROL));
+    if (!above.Valid() || Judge(kPlaceParent, above.Get(), &s, keepsOwners) != kWorkDirUse)
+        return INVALID_HANDLE_VALUE;
 
     // Decided on the folder held open, never on its name: a swap after the open cannot change
     // what was decided on, and one before it shows in the handle's final path.
     FileHandle dir(utl_HoldDir(path, kHoldAccess));
-    if (dir.Valid() && !IsOurs(dir.Get(), &s)) dir.Close();
+    if (dir.Valid() && Judge(kPlaceFound, dir.Get(), &s, keepsOwners) == kWorkDirMakeAnew) dir.Close();
     if (!dir.Valid()) {
         // Not exactly ours (another owner, a DACL open to inheritance, a link): whatever is there
         // goes whole, a link itself and never what it points to, and the folder is made anew, so
@@ -208,7 +186,7 @@ HANDLE SecureWorkDir(const char* path)
         if (utl_FileExists(path) || !utl_DeleteDirTree(path) || !CreateDirectoryA(path, &sa))
             return INVALID_HANDLE_VALUE;
         dir.Reset(utl_HoldDir(path, kHoldAccess));
-        if (!dir.Valid() || !IsJustMade(dir.Get(), &s, keepsOwners)) return INVALID_HANDLE_VALUE;
+        if (!dir.Valid() || Judge(kPlaceMade, dir.Get(), &s, keepsOwners) != kWorkDirUse) return INVALID_HANDLE_VALUE;
     }
     // Emptied, then secured (again) through the handle: whatever a run or anyone else left there
     // goes, and what cannot go fails the preparation. Empty, the folder passes no inherited

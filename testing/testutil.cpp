@@ -167,6 +167,14 @@ bool IsWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
 }
 
+bool ChineseRun()
+{
+    char lang[16] = "";
+    return GetEnvironmentVariableA("VEMLO_EXPECT_LANG", lang, sizeof lang) && lstrcmpA(lang, "2052") == 0;
+}
+
+UINT ExpectedCodePage() { return ChineseRun() ? 936 : 1252; }
+
 std::string Snapshot(const std::string& dir)
 {
     std::vector<std::string> lines;

@@ -30,6 +30,11 @@ bool MakeFileLink(const std::string& link, const std::string& target);
 void RemoveFolderLink(const std::string& link);
 // Whether the tests run under Wine (ntdll exports wine_get_version).
 bool IsWine();
+// Whether this run is the Chinese one: scripts/winrun sets VEMLO_EXPECT_LANG=2052 for
+// VEMLO_LANG=zh, 1033 otherwise. Every test executable checks that the system gives that
+// language and its code page (936 or 1252); a test that depends on them asks these.
+bool ChineseRun();
+UINT ExpectedCodePage();  // 936 in the Chinese run, 1252 in the English one
 // Every entry below dir, with the bytes of each file, as sorted "relative path=bytes" lines:
 // two snapshots are equal when nothing below dir changed. Does not descend into links.
 std::string Snapshot(const std::string& dir);
