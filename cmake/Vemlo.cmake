@@ -26,7 +26,7 @@ function(vemlo_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 600)
   if(ARG_BOTH_LANGUAGES)
     gtest_discover_tests(${name}
       TEST_PREFIX "zh."
