@@ -102,6 +102,10 @@ endfunction()
 # Run once the whole tree is configured: every shipped program's components, vpack's version lines,
 # the manifest the packaging reads, the install rules and CPack.
 function(_vemlo_kit_generate)
+  # A build without the release tool (the fuzz targets alone) ships nothing: no kit.
+  if(NOT TARGET vpack)
+    return()
+  endif()
   file(READ ${CMAKE_SOURCE_DIR}/cmake/third-party.json table)
   string(JSON count LENGTH "${table}" components)
   math(EXPR last "${count} - 1")
