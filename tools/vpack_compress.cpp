@@ -1,5 +1,6 @@
 // vpack's encoder of compressed records: one file into one zstd frame that declares its content
 // size and needs a window of at most 8 MiB (what the stub's decoder takes), on every core.
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_c_useRowMatchFinder
 #include <zstd.h>
 
 #include <cstdlib>
@@ -37,6 +38,10 @@ unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spoo
     ZSTD_CCtx_setParameter(e.c, ZSTD_c_windowLog, (int)kZstdWindowLogMax);
     ZSTD_CCtx_setParameter(e.c, ZSTD_c_contentSizeFlag, 1);
     ZSTD_CCtx_setParameter(e.c, ZSTD_c_checksumFlag, 0);  // the payload digest covers the stored bytes
+    // Left to itself, zstd picks its match finder for a small file by whether the build has SSE2,
+    // so the 32-bit vpack.exe would write other bytes than the 64-bit and Linux builds: always the
+    // row-based one, for the same bytes from every build.
+    ZSTD_CCtx_setParameter(e.c, ZSTD_c_useRowMatchFinder, ZSTD_ps_enable);
     // Both cores of a small machine; a library without workers compresses on this thread.
     ZSTD_CCtx_setParameter(e.c, ZSTD_c_nbWorkers, 2);
     ZSTD_CCtx_setPledgedSrcSize(e.c, in.size);
