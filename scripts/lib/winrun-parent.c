@@ -41,8 +41,19 @@ int wmain(void)
     start.hStdInput = Inheritable(STD_INPUT_HANDLE);
     start.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
     start.hStdError = Inheritable(STD_ERROR_HANDLE);
-    if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &start, &child)) {
-        fwprintf(stderr, L"winrun: cannot start %ls: system error %lu\n", line, GetLastError());
+    // Under load Wine now and then fails to start a process with ERROR_INTERNAL_ERROR (1359)
+    // before anything of it ran (seen in whole suite runs on a busy 2-core machine): a program
+    // that never started may be started again.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+        if (attempt) Sleep(250 * attempt);
+        started = CreateProcessW(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &start, &child);
+        error = started ? 0 : GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR) break;
+    }
+    if (!started) {
+        fwprintf(stderr, L"winrun: cannot start %ls: system error %lu\n", line, error);
         return 127;
     }
     CloseHandle(child.hThread);
