@@ -701,7 +701,9 @@ int RunHolding(const std::string& setup, const std::vector<std::string>& args, c
     *heldMidway = false;
     std::string line = "\"" + setup + "\"";
     for (auto& a : args) line += " " + a;
-    // The work folder is made anew by the setup: its parent is watched, with everything below.
+    // The work folder is made anew by the setup: its parent is watched, with everything below
+    // (made here when the prefix is new, as the setup would make it).
+    CreateDirectoryA("C:\\tmp", NULL);
     HANDLE change = FindFirstChangeNotificationA("C:\\tmp", TRUE, FILE_NOTIFY_CHANGE_FILE_NAME);
     if (change == INVALID_HANDLE_VALUE) return -2;
     STARTUPINFOA si = {};
