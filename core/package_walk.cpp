@@ -54,6 +54,7 @@ struct Walker {
     mutable int pending = 0;  // the hasher has a piece under way
     CoreFrame frame = {};     // the decoder of compressed records, made at the first one
     int decoding = 0;         // the record's content goes through it
+    int muted = 0;            // a frame failed: the rest is only digested, nothing handed on
     ~Walker();
 };
 
@@ -93,12 +94,25 @@ int32_t Read(const Walker& w, uint8_t* buffer, uint32_t len)
 
 int ReadAll(const Walker& w, uint8_t* buffer, uint32_t len) { return Read(w, buffer, len) == (int32_t)len; }
 
+// A compressed record that does not decode: 169, or 0 when the walk goes on. A walk that checks
+// the package against the digest its caller expects goes on to the end record, digesting and
+// handing nothing on: a package that is not the one expected is 167 wherever its damage lies, and
+// only the expected package whose frame still fails is 169.
+uint32_t FrameFault(Walker& w, uint32_t code)
+{
+    if (code != kErrCompressed || !w.v->digest || !w.v->digest->expect) return code;
+    if (!w.muted) Trace(w, "The record does not decode: the payload digest decides.");
+    w.muted = 1;
+    w.decoding = 0;
+    return 0;
+}
+
 // Hands on a piece of a record's content as it is stored (unmixed): to the visitor, or through
 // the decoder of a compressed record. 0 or an error number.
 uint32_t Deliver(Walker& w, const uint8_t* data, uint32_t len)
 {
-    if (!w.v->piece) return 0;
-    if (w.decoding) return core_FrameFeed(&w.frame, data, len, w.v->piece, w.v->ctx);
+    if (!w.v->piece || w.muted) return 0;
+    if (w.decoding) return FrameFault(w, core_FrameFeed(&w.frame, data, len, w.v->piece, w.v->ctx));
     return w.v->piece(w.v->ctx, data, len);
 }
 
@@ -226,8 +240,10 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         uint8_t head[kFrameHeadMax];
         const uint32_t headLen = compressed ? (dataLen < kFrameHeadMax ? dataLen : kFrameHeadMax) : 0;
         if (headLen && !ReadUnmix(w, head, headLen, w.digest)) return Fail(w, 166);
-        if (compressed && !core_FrameContentLen(head, headLen, &record.contentLen)) return Fail(w, kErrCompressed);
-        if (v->begin) {
+        if (compressed && !w.muted && !core_FrameContentLen(head, headLen, &record.contentLen) &&
+            FrameFault(w, kErrCompressed))
+            return Fail(w, kErrCompressed);
+        if (v->begin && !w.muted) {
             if (uint32_t code = v->begin(v->ctx, &record)) return Fail(w, code);
         }
         if (record.isEnd) {
@@ -236,7 +252,7 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
                 check->endOffset = recordStart;
                 if (uint32_t code = CheckEndRecord(w, dataLen, check)) return Fail(w, code);
             }
-            return 1;
+            return w.muted ? Fail(w, kErrCompressed) : 1;
         }
 
         if (!v->piece && !w.digest) {
@@ -256,7 +272,7 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         const uint8_t* ready = nullptr;  // a piece unmixed and not yet handed on
         uint32_t readyLen = 0;
         uint32_t copied = headLen;
-        w.decoding = compressed && v->piece;
+        w.decoding = compressed && v->piece && !w.muted;
         if (w.decoding) {
             if (!core_FrameBegin(&w.frame, record.contentLen)) return Fail(w, kErrCompressed);
             if (uint32_t code = Deliver(w, head, headLen)) return Fail(w, code);
@@ -290,9 +306,9 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
             if (uint32_t code = Deliver(w, ready, readyLen)) return Fail(w, code);
         }
         if (w.decoding) {
-            if (uint32_t code = core_FrameEnd(&w.frame, v->piece, v->ctx)) return Fail(w, code);
+            if (uint32_t code = FrameFault(w, core_FrameEnd(&w.frame, v->piece, v->ctx))) return Fail(w, code);
         }
-        if (v->finish) v->finish(v->ctx);
+        if (v->finish && !w.muted) v->finish(v->ctx);
     }
     if (check) {
         TakeValues(w, check, kDigestBlake3);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <blake3.h>
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
 #include <zstd.h>
 
 #include <cstdio>
@@ -298,6 +299,54 @@ TEST(CorePackageWalk, LargeCompressedRecordsStreamAndDigestTheStoredBytes)
     }
     // Walked with the 4096-byte pieces on the walker's own stack, no digest.
     EXPECT_TRUE(WalkAll(closed).content == big + "abc");
+
+    // One byte of the frame changed: its magic (the header fails) or its declared size (one byte
+    // more than it gives: the end fails). A walk that expects the package's digest reads on to the
+    // end record, handing nothing more on: not the package expected, 167. The same package closed
+    // with its own digest and expected as it is: its frame fails, 169.
+    ZSTD_frameHeader fh;
+    ASSERT_EQ(ZSTD_getFrameHeader(&fh, frame.data(), frame.size()), 0u);
+    ASSERT_EQ(fh.frameContentSize & 0xff, 0u);
+    const size_t frameAt = Magic().size() + 8 + 7;
+    auto damage = [&](size_t at) {
+        std::string d = closed;
+        d[frameAt + at] ^= 1;
+        return d;
+    };
+    const std::string badMagic = damage(1), badSize = damage(fh.headerSize - 4);
+    const std::string badSizePackage = badSize.substr(0, package.size());
+    DigestValue badSizeOwn = own;
+    blake3_hasher_init(&h);
+    blake3_hasher_update(&h, badSizePackage.data(), badSizePackage.size());
+    blake3_hasher_finalize(&h, badSizeOwn.bytes, kDigestBlake3Len);
+    std::string badSizeClosed = badSizePackage + std::string(kEndRecordLen, '\0');
+    core_EncodeEndRecord(reinterpret_cast<uint8_t*>(&badSizeClosed[package.size()]), &badSizeOwn);
+    const struct {
+        const char* what;
+        const std::string& bytes;
+        const DigestValue* expect;
+        uint32_t error;
+    } damages[] = {
+        {"magic, the signed digest expected", badMagic, &own, kErrDigestMismatch},
+        {"size, the signed digest expected", badSize, &own, kErrDigestMismatch},
+        {"size, its own digest expected", badSizeClosed, &badSizeOwn, kErrCompressed},
+        {"size, nothing expected", badSize, nullptr, kErrCompressed},
+        {"magic, nothing expected", badMagic, nullptr, kErrCompressed},
+    };
+    for (auto& row : damages) {
+        std::vector<uint8_t> buffers(5 * (size_t)piece);
+        LateHasher late = {1000};
+        uint8_t* at = &buffers[piece];
+        CoreHasher hasher = {LateStart, LateWait, &late, {at, at + piece}, {at + 2 * piece, at + 3 * piece}};
+        PackDigestCheck check = {row.expect, 0, {}, {}, {}, 0};
+        const Walked w = WalkAll(row.bytes, &hasher, buffers.data(), piece, &check);
+        EXPECT_EQ(w.error, row.error) << row.what;
+        EXPECT_LE(w.contentLens.size(), 1u) << row.what << ": a record begun after the damage";
+        EXPECT_LE(w.content.size(), big.size()) << row.what;
+        if (row.expect) {
+            EXPECT_EQ(check.state, row.error == kErrCompressed ? kDigestOk : kDigestMismatch) << row.what;
+        }
+    }
 }
 
 }  // namespace
