@@ -1,6 +1,7 @@
 // vpack: the command table. Each vpack_*.cpp registers its commands with VPACK_COMMAND.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,8 +169,20 @@ const int kVpackDefaultLevel = 9;
 const uint64_t kVpackCompressWorth = 97;
 // Compresses the input file into spool as one zstd frame that declares its content size, with a
 // window of at most 8 MiB: 0 with *frameLen, or an error number (166 when the file changed).
+// stop (when set) ends the work early once it turns true: the result is then an error.
 unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spool, uint64_t* frameLen,
-                                std::string* what);
+                                std::string* what, const std::atomic<bool>* stop = nullptr);
+// A file's frame, made before its record is written: a temporary beside the output, removed with
+// this. Not made (the record is stored as it is) at level 0, for a file of a few bytes, or when
+// the frame would not save kVpackCompressWorth.
+struct VpackFrame {
+    VpackOutput spool;
+    uint64_t len = 0;
+    bool made = false;
+};
+// Makes in's frame at level beside target, read back from its start: 0 or an error number.
+unsigned long VpackMakeFrame(const VpackInput& in, int level, const std::string& target, VpackFrame* frame,
+                             std::string* what, const std::atomic<bool>* stop = nullptr);
 // --store, --compress and --level N of the writing commands: 0 with *level (0: every record
 // stored) or the usage exit status. byDefault: the command compresses unless told --store.
 int VpackCompressionLevel(const char* command, const VpackArgs& args, bool byDefault, int* level);
@@ -186,6 +199,13 @@ struct VpackPackageWriter {
     // One record from the input file, streamed (compressed first into a temporary beside the
     // output when level is set); 166 when the file changed size.
     unsigned long Record(const VpackInput& in, std::string* what);
+    // The record of in: its frame when one was made, else the file as it is.
+    unsigned long Record(const VpackInput& in, VpackFrame* frame, std::string* what);
+    // A record of each input in order, the same bytes as Record of one after the other; while one
+    // is written, the frames of the next files are made on two threads (vpack_ahead.cpp). On
+    // failure the error Record of one after the other would have stopped at (the first in the
+    // inputs' order), and no temporary is left.
+    unsigned long Records(const std::vector<VpackInput>& inputs, std::string* what);
     // The record stored as it is, and one whose content is the frame in spool.
     unsigned long StoredRecord(const VpackInput& in, std::string* what);
     unsigned long FrameRecord(const VpackInput& in, VpackFile* spool, uint64_t frameLen, std::string* what);
