@@ -71,7 +71,7 @@ unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spoo
                 *what = in.path + ": " + ZSTD_getErrorName(left);
                 return 166;
             }
-            if (!VpackWrite(spool, output.data(), dst.pos)) {
+            if (spool && !VpackWrite(spool, output.data(), dst.pos)) {
                 *what = in.path + ": a temporary beside the output: " + VpackSystemReason();
                 return 157;
             }

@@ -299,6 +299,11 @@ unsigned long VpackMakeFrame(const VpackInput& in, int level, const std::string&
     frame->made = false;
     // A few bytes gain nothing a frame's header does not cost.
     if (level <= 0 || in.size < 64) return 0;
+    if (level > kVpackProbeAbove) {
+        uint64_t probe = 0;
+        if (unsigned long err = VpackCompressFile(in, 1, nullptr, &probe, what, stop)) return err;
+        if (probe * 100 > in.size * kVpackProbeWorth) return 0;
+    }
     if (unsigned long err = frame->spool.Open(target, what)) return err;
     if (unsigned long err = VpackCompressFile(in, level, &frame->spool.file, &frame->len, what, stop)) return err;
     if (frame->len * 100 > in.size * kVpackCompressWorth) return 0;
