@@ -1,5 +1,5 @@
 // vpack's encoder of compressed records: one file into one zstd frame that declares its content
-// size and needs a window of at most 8 MiB (what the stub's decoder takes), on every core.
+// size and needs a window of at most 8 MiB (what the stub's decoder takes).
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_c_useRowMatchFinder
 #include <zstd.h>
 
@@ -24,7 +24,7 @@ struct Encoder {
 }  // namespace
 
 unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spool, uint64_t* frameLen,
-                                std::string* what)
+                                std::string* what, const std::atomic<bool>* stop)
 {
     VpackFile f;
     if (unsigned long err = VpackOpenInput(in.path, &f, what)) return err;
@@ -42,13 +42,19 @@ unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spoo
     // so the 32-bit vpack.exe would write other bytes than the 64-bit and Linux builds: always the
     // row-based one, for the same bytes from every build.
     ZSTD_CCtx_setParameter(e.c, ZSTD_c_useRowMatchFinder, ZSTD_ps_enable);
-    // Both cores of a small machine; a library without workers compresses on this thread.
-    ZSTD_CCtx_setParameter(e.c, ZSTD_c_nbWorkers, 2);
+    // No workers of zstd's own: with them a file beyond one job (32 MiB) becomes other bytes than
+    // without, and Debian's static library, which the Linux build links, has none (it ignores the
+    // setting), so the builds would differ. The cores are used a file each (vpack_ahead.cpp).
+    ZSTD_CCtx_setParameter(e.c, ZSTD_c_nbWorkers, 0);
     ZSTD_CCtx_setPledgedSrcSize(e.c, in.size);
     std::vector<uint8_t> input(kChunk), output(ZSTD_CStreamOutSize());
     uint64_t read = 0;
     *frameLen = 0;
     for (;;) {
+        if (stop && stop->load()) {
+            *what = in.path + ": stopped";
+            return 157;
+        }
         size_t want = in.size - read < kChunk ? (size_t)(in.size - read) : kChunk, got = 0;
         if (!VpackRead(&f, input.data(), want, &got) || got != want) {
             *what = in.path + ": it changed size while packed";
@@ -65,7 +71,7 @@ unsigned long VpackCompressFile(const VpackInput& in, int level, VpackFile* spoo
                 *what = in.path + ": " + ZSTD_getErrorName(left);
                 return 166;
             }
-            if (!VpackWrite(spool, output.data(), dst.pos)) {
+            if (spool && !VpackWrite(spool, output.data(), dst.pos)) {
                 *what = in.path + ": a temporary beside the output: " + VpackSystemReason();
                 return 157;
             }

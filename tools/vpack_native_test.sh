@@ -142,6 +142,30 @@ zstd -q -d -c z.zst | cmp -s - z.txt || fail "the zstd command does not decode t
 grep -q "^z.txt	90000	zstd [0-9]*$" z.list && grep -q "^dbcs.vpk	" z.list && grep -q "^compressed: " z.list ||
     fail "list of a mixed package: $(cat z.list)"
 
+# Frames of several files are made on two threads ahead of their records: the package is the one
+# of the files packed one by one (each one-file package's records, in order, behind one magic), and
+# a file that fails among them is the one named, whatever was being made around it, with nothing
+# left behind. A sysfs file says 4096 bytes and gives fewer: it "changed size while packed".
+python3 -c "import sys; sys.stdout.write(''.join('line %d of a file that compresses\\n' % (i % 5000) for i in range(200000)))" >z1.txt
+python3 -c "import sys; sys.stdout.write(''.join('%d, another one\\n' % (i * 7919 % 65536) for i in range(300000)))" >z2.txt
+rm -f one.vpk && for f in z1.txt z.txt z2.txt dbcs.vpk; do
+    "$vpack" create --compress "$f.vpk" "$f" && tail -c +18 "$f.vpk" >>one.vpk || fail "create --compress $f"
+done
+"$vpack" create --compress set.vpk z1.txt z.txt z2.txt dbcs.vpk || fail "create --compress of four files"
+cmp -s <(head -c 17 z.vpk; cat one.vpk) set.vpk || fail "four files packed at once differ from them packed one by one"
+sysfile=/sys/devices/system/cpu/online
+if [[ -f "$sysfile" && $(stat -L -c %s "$sysfile") -gt $(wc -c <"$sysfile") ]]; then
+    ln -s "$sysfile" short.txt
+    for set in "short.txt z1.txt z2.txt" "z1.txt short.txt z2.txt" "z1.txt z2.txt short.txt"; do
+        set +e; err="$("$vpack" create --compress failed.vpk $set 2>&1)"; rc=$?; set -e
+        [[ $rc -eq 1 && "$err" == "vpack: error 166: a content piece cannot be read in full, or the source changed size while packed (short.txt: it changed size while packed)" ]] ||
+            fail "$set: exit $rc, '$err'"
+        [[ -z "$(ls -A | grep -e '^failed.vpk$' -e '\.vpack-')" ]] || fail "$set left: $(ls -A | grep -e failed -e vpack-)"
+    done
+else
+    echo "vpack_native_test: no sysfs file that reads shorter than its size here: a file failing among others is not checked"
+fi
+
 # 1 GiB through setup --store and list: peak memory stays flat (the payload is sparse, so this is quick).
 mkdir -p big && truncate -s 1G big/ulmApxSvr.exe && : >big/VemloSetup.exe
 python3 - "$vpack" <<'PY' || fail "1 GiB payload"

@@ -198,13 +198,6 @@ unsigned long CheckSlot(const std::string& path, const PackDigestCheck& check, s
     return kErrDigestMismatch;
 }
 
-unsigned long WriteRecords(VpackPackageWriter* w, const std::vector<VpackInput>& inputs, std::string* what)
-{
-    for (const VpackInput& in : inputs)
-        if (unsigned long err = w->Record(in, what)) return err;
-    return 0;
-}
-
 // create: a new package of the files, or (append) the package with the files added. Nothing is
 // written unless every file can go in; the result replaces the package only whole.
 int PackFiles(const char* command, int argc, char** argv, bool append)
@@ -247,7 +240,7 @@ int PackFiles(const char* command, int argc, char** argv, bool append)
     VpackPackageWriter w(&out);
     w.level = level;
     unsigned long err = append ? w.Copy(package, check.endOffset, check.blake3, &what) : w.Magic(&what);
-    if (!err) err = WriteRecords(&w, inputs, &what);
+    if (!err) err = w.Records(inputs, &what);
     if (!err) err = out.Commit(&what);
     return err ? VpackFailWith(err, what) : 0;
 }

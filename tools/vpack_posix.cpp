@@ -122,7 +122,20 @@ void VpackEndInterrupted()
 
 namespace {
 
-int g_lastErrno = 0;
+// Per thread: vpack makes compressed frames on more than one.
+thread_local int g_lastErrno = 0;
+
+// The permissions of a new file of this user. umask cannot be read without being set, so it is
+// read once: two threads that each set it to 0 and back could leave it at 0.
+mode_t NewFileMask()
+{
+    static const mode_t mask = [] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
 
 bool Failed()
 {
@@ -189,9 +202,7 @@ bool VpackCreateTemp(const std::string& target, std::string* tmp, VpackFile* f)
     int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd < 0) return Failed();
     // mkostemp makes it private (0600); the result gets what any new file of this user gets.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    (void)::fchmod(fd, 0666 & ~mask);
+    (void)::fchmod(fd, 0666 & ~NewFileMask());
     f->Close();
     f->h = fd;
     *tmp = buffer.data();
@@ -465,8 +476,7 @@ bool VpackCreateTempBelow(const std::string& dest, const std::string& path, std:
     std::string base;
     if (!OpenParentBelow(dest, path, &folder, &base)) return false;
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    mode_t mask = ::umask(0);
-    ::umask(mask);
+    const mode_t mask = NewFileMask();
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (::getrandom(random, sizeof random, 0) != (ssize_t)sizeof random) return Failed();

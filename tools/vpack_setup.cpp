@@ -227,8 +227,7 @@ int Setup(const std::string& stubPath, const std::string& outPath, const std::ve
     return WriteSetup(outPath, &image, stubSize, [&](VpackPackageWriter* w, std::string* failed) {
         w->level = level;
         unsigned long err = w->Magic(failed);
-        for (size_t i = 0; i < planned.size() && !err; ++i) err = w->Record(planned[i], failed);
-        return err;
+        return err ? err : w->Records(planned, failed);
     });
 }
 

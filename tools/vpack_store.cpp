@@ -293,20 +293,38 @@ unsigned long VpackPackageWriter::Magic(std::string* what)
     return Put(magic, sizeof magic, what);
 }
 
-unsigned long VpackPackageWriter::Record(const VpackInput& in, std::string* what)
+unsigned long VpackMakeFrame(const VpackInput& in, int level, const std::string& target, VpackFrame* frame,
+                             std::string* what, const std::atomic<bool>* stop)
 {
+    frame->made = false;
     // A few bytes gain nothing a frame's header does not cost.
-    if (level <= 0 || in.size < 64) return StoredRecord(in, what);
-    VpackOutput spool;
-    if (unsigned long err = spool.Open(out->target, what)) return err;
-    uint64_t frameLen = 0;
-    if (unsigned long err = VpackCompressFile(in, level, &spool.file, &frameLen, what)) return err;
-    if (frameLen * 100 > in.size * kVpackCompressWorth) return StoredRecord(in, what);
-    if (!VpackSeek(&spool.file, 0)) {
-        *what = WithReason(spool.tmp);
+    if (level <= 0 || in.size < 64) return 0;
+    if (level > kVpackProbeAbove) {
+        uint64_t probe = 0;
+        if (unsigned long err = VpackCompressFile(in, 1, nullptr, &probe, what, stop)) return err;
+        if (probe * 100 > in.size * kVpackProbeWorth) return 0;
+    }
+    if (unsigned long err = frame->spool.Open(target, what)) return err;
+    if (unsigned long err = VpackCompressFile(in, level, &frame->spool.file, &frame->len, what, stop)) return err;
+    if (frame->len * 100 > in.size * kVpackCompressWorth) return 0;
+    if (!VpackSeek(&frame->spool.file, 0)) {
+        *what = WithReason(frame->spool.tmp);
         return 156;
     }
-    return FrameRecord(in, &spool.file, frameLen, what);
+    frame->made = true;
+    return 0;
+}
+
+unsigned long VpackPackageWriter::Record(const VpackInput& in, std::string* what)
+{
+    VpackFrame frame;
+    if (unsigned long err = VpackMakeFrame(in, level, out->target, &frame, what)) return err;
+    return Record(in, &frame, what);
+}
+
+unsigned long VpackPackageWriter::Record(const VpackInput& in, VpackFrame* frame, std::string* what)
+{
+    return frame->made ? FrameRecord(in, &frame->spool.file, frame->len, what) : StoredRecord(in, what);
 }
 
 unsigned long VpackPackageWriter::FrameRecord(const VpackInput& in, VpackFile* spool, uint64_t frameLen,

@@ -41,7 +41,8 @@ bool VpackSplitPath(const std::string& path, std::string* dir, std::string* name
 
 namespace {
 
-DWORD g_lastError = 0;
+// Per thread: vpack makes compressed frames on more than one.
+thread_local DWORD g_lastError = 0;
 // ERROR_STOPPED_ON_SYMLINK, which MinGW's headers lack: what a link on the way reports.
 const DWORD kErrorStoppedOnLink = 681;
 

@@ -12,30 +12,44 @@ for f in "$vpack" "$stub" "$bench"; do
 done
 work="$(mktemp -d "${TMPDIR:-/var/tmp}/vpack-zstd.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' TERM  # a failed setup (in a subshell) stops the bench through this, cleaning up
 now() { date +%s%N; }
 sec() { local ns=$1; printf '%d.%02d' $((ns / 1000000000)) $((ns % 1000000000 / 10000000)); }
 
-# payload DIR MIB: real PE files up to MIB MiB, each name tagged with where it came from (the same
-# DLL name exists for both architectures).
+# is_stub FILE: the file is a setup stub (it has the payload slot's section), which vpack refuses
+# among the files.
+is_stub() { x86_64-w64-mingw32-objdump -h "$1" 2>/dev/null | grep -q ' \.vslot '; }
+# payload DIR MIB: real PE files up to MIB MiB, no stub, each name tagged with the number of the
+# folder it came from (the same DLL name exists for both architectures and thread models, in
+# folders whose last parts alone are alike: i686-w64-mingw32/12-posix, x86_64-w64-mingw32/12-posix).
 payload() {
     local dir="$1" cap=$(( $2 << 20 )) total=0 f tag size
+    local -A folders=()
     mkdir -p "$dir"
     for f in /usr/lib/gcc/*mingw*/*/*.dll /usr/*mingw32/lib/*.dll "$ROOT"/build/win64/bin/*.exe \
              /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/*.dll; do
         [[ -f "$f" ]] || continue
+        [[ "$f" != *.exe ]] || ! is_stub "$f" || continue
         size=$(stat -c %s "$f")
         (( total + size <= cap )) || continue
-        tag="$(basename "$(dirname "$f")" | tr -c 'A-Za-z0-9_.\n-' _ | cut -c1-12)"
+        [[ -n "${folders[${f%/*}]:-}" ]] || folders[${f%/*}]=${#folders[@]}
+        tag="d${folders[${f%/*}]}"
         cp "$f" "$dir/$tag-$(basename "$f")"
         total=$((total + size))
     done
 }
-# setup OUT DIR [vpack options]: a setup of the files in DIR; the ns it took on stdout.
+# setup OUT DIR [vpack options]: a setup of the files in DIR; the ns it took on stdout. When vpack
+# fails, its message on standard error and the whole bench stops.
 setup() {
     local out="$1" dir="$2" start end
     shift 2
     start=$(now)
-    "$vpack" setup "$@" "$stub" -o "$out" "$dir"/* --no-program-check >/dev/null 2>&1
+    if ! "$vpack" setup "$@" "$stub" -o "$out" "$dir"/* --no-program-check >/dev/null 2>"$work/vpack.err"; then
+        cat "$work/vpack.err" >&2
+        echo "vpack setup failed for the payload in $dir: no figures" >&2
+        kill -TERM $$
+        exit 1
+    fi
     end=$(now)
     echo $((end - start))
 }
@@ -48,9 +62,10 @@ stored=$(( $(stat -c %s "$work/Setup.exe") - 307200 ))
 t_store=$(setup "$work/Stored.exe" "$work/pe" --store)
 start=$(now); tar cf - -C "$work/pe" . | xz -9 -T1 >"$work/pe.tar.xz"; end=$(now); t_xz=$((end - start))
 xz_size=$(stat -c %s "$work/pe.tar.xz")
-zstd19=$(( $(setup "$work/S19.exe" "$work/pe" --level 19 >/dev/null; stat -c %s "$work/S19.exe") - 307200 ))
+t19=$(setup "$work/S19.exe" "$work/pe" --level 19)
+zstd19=$(( $(stat -c %s "$work/S19.exe") - 307200 ))
 echo "  package, default level (vpack setup): $stored bytes ($(python3 -c "print(f'{100*$stored/$content:.1f}')") % of the files) in $(sec "$t_setup") s"
-echo "  package, --level 19:                  $zstd19 bytes"
+echo "  package, --level 19:                  $zstd19 bytes in $(sec "$t19") s"
 echo "  package, --store:                     $(( $(stat -c %s "$work/Stored.exe") - 307200 )) bytes in $(sec "$t_store") s"
 echo "  xz -9 of the same files (tar):        $xz_size bytes in $(sec "$t_xz") s"
 echo "  default level / xz -9: $(python3 -c "print(f'{$stored/$xz_size:.3f}')")  (target <= 1.15); level 19 / xz -9: $(python3 -c "print(f'{$zstd19/$xz_size:.3f}')")"
