@@ -240,9 +240,9 @@ int Walk(Walker& w, uint32_t offset, uint32_t packageLen)
         uint8_t head[kFrameHeadMax];
         const uint32_t headLen = compressed ? (dataLen < kFrameHeadMax ? dataLen : kFrameHeadMax) : 0;
         if (headLen && !ReadUnmix(w, head, headLen, w.digest)) return Fail(w, 166);
-        if (compressed && !w.muted && !core_FrameContentLen(head, headLen, &record.contentLen) &&
-            FrameFault(w, kErrCompressed))
-            return Fail(w, kErrCompressed);
+        if (compressed && !w.muted && !core_FrameContentLen(head, headLen, &record.contentLen)) {
+            if (uint32_t code = FrameFault(w, kErrCompressed)) return Fail(w, code);
+        }
         if (v->begin && !w.muted) {
             if (uint32_t code = v->begin(v->ctx, &record)) return Fail(w, code);
         }
