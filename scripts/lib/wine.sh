@@ -128,3 +128,24 @@ vemlo_winrun_parent() {
     fi
     [[ -f "$out" ]] && echo "$out"
 }
+
+# vemlo_wine_suite PRESET: the preset's CTest suite, one test at a time (tests share fixed places:
+# c:\VemloLog, C:\tmp, the registry). Tests that fail are run once more, on their own: Wine under
+# load now and then loses a process that had not started yet. A test that fails twice fails the
+# suite; one that passes the second time is named, with its first output kept in the CTest log
+# LastTest.first.log, and goes into build/PRESET/Testing/Temporary/passed-when-run-again.
+vemlo_wine_suite() {
+    local preset="$1" dir="build/$1/Testing/Temporary"
+    rm -f "$dir/LastTest.first.log" "$dir/passed-when-run-again"
+    ctest --preset "$preset" -j1 && return 0
+    [[ -s "$dir/LastTestsFailed.log" ]] || return 1
+    cp "$dir/LastTest.log" "$dir/LastTest.first.log"
+    local failed
+    failed="$(cut -d: -f2- "$dir/LastTestsFailed.log")"
+    echo "== $preset: $(wc -l <<<"$failed") failed test(s) run once more on their own:"
+    sed 's/^/   /' <<<"$failed"
+    ctest --preset "$preset" -j1 --rerun-failed || return 1
+    printf '%s\n' "$failed" >"$dir/passed-when-run-again"
+    echo "== $preset: passed when run again (their first output: $dir/LastTest.first.log):"
+    sed 's/^/   /' <<<"$failed"
+}
