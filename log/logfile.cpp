@@ -79,7 +79,7 @@ HANDLE OpenDayFile(const char* path, DWORD disposition)
 
 struct HeldLog {
     char path[MAX_PATH];
-    HANDLE file;
+    HANDLE file;  // INVALID_HANDLE_VALUE: the day's file was refused (see WriteLine)
 };
 const int kHeldLogs = 4;
 HeldLog g_held[kHeldLogs];
@@ -89,11 +89,11 @@ DWORD g_sessionThread = 0;
 
 bool InSession() { return g_sessionDepth > 0 && GetCurrentThreadId() == g_sessionThread; }
 
-HANDLE HeldFile(const char* path)
+const HeldLog* FindHeld(const char* path)
 {
     for (int i = 0; i < g_heldCount; ++i)
-        if (lstrcmpiA(g_held[i].path, path) == 0) return g_held[i].file;
-    return INVALID_HANDLE_VALUE;
+        if (lstrcmpiA(g_held[i].path, path) == 0) return &g_held[i];
+    return nullptr;
 }
 
 // Keeps file open for the rest of the session. false when there is no room: the caller closes it.
@@ -128,8 +128,12 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
     if (!utl_JoinPath(path, sizeof path, kLogDir, name)) return;
 
     const bool session = InSession();
+    const HeldLog* held = session ? FindHeld(path) : nullptr;
+    // Refused once in this session: not looked at again on every line (a planted link would
+    // otherwise cost each line of an unpack a folder hold and two opens).
+    if (held && held->file == INVALID_HANDLE_VALUE) return;
     FileHandle owned;
-    HANDLE file = session ? HeldFile(path) : INVALID_HANDLE_VALUE;
+    HANDLE file = held ? held->file : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
         // The log folder is held from here until the file is open: a folder that is a junction
         // or symbolic link, or one swapped for a link meanwhile, would let an elevated setup
@@ -141,11 +145,15 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
         // a plain path, at a fraction of the cost on every line.
         DWORD attrs = GetFileAttributesA(path);
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+            if (session) Hold(path, INVALID_HANDLE_VALUE);
             return;  // a folder or a link of the file's name: no line can go there
         } else if (attrs != INVALID_FILE_ATTRIBUTES) {
             // A read-only day's file takes no more lines (checked here as well, since not every
             // file system refuses write access to it).
-            if (attrs & FILE_ATTRIBUTE_READONLY) return;
+            if (attrs & FILE_ATTRIBUTE_READONLY) {
+                if (session) Hold(path, INVALID_HANDLE_VALUE);
+                return;
+            }
             owned.Reset(OpenDayFile(path, OPEN_EXISTING));
         } else {
             // The files of the same weekday of earlier weeks go. Today's own file matches the
@@ -156,7 +164,12 @@ void WriteLine(const char* stem, bool detail, const char* threadFormat, const ch
             owned.Reset(OpenDayFile(path, CREATE_NEW));
             if (!owned.Valid() && GetLastError() == ERROR_FILE_EXISTS) owned.Reset(OpenDayFile(path, OPEN_EXISTING));
         }
-        if (!owned.Valid()) return;
+        if (!owned.Valid()) {
+            // Refused (a second name, a file elsewhere, no write access): so for the session. A
+            // file held by another for a moment is looked at again on the next line.
+            if (session && GetLastError() == ERROR_ACCESS_DENIED) Hold(path, INVALID_HANDLE_VALUE);
+            return;
+        }
         file = owned.Get();
         if (session && Hold(path, file)) owned.Release();
     }
@@ -216,7 +229,8 @@ void utl_EndLogSession()
 {
     if (g_sessionDepth == 0 || GetCurrentThreadId() != g_sessionThread) return;
     if (--g_sessionDepth > 0) return;
-    for (int i = 0; i < g_heldCount; ++i) CloseHandle(g_held[i].file);
+    for (int i = 0; i < g_heldCount; ++i)
+        if (g_held[i].file != INVALID_HANDLE_VALUE) CloseHandle(g_held[i].file);
     g_heldCount = 0;
     g_sessionThread = 0;
 }

@@ -150,7 +150,8 @@ TEST_F(LogFiles, LinkedLogFolderIsNotFollowed)
 }
 
 // A user plants today's file names as hard links to files of her choosing: no writer appends to
-// them, in a session or not, and the lines of the other files still go out.
+// them, in a session or not, and the lines of the other files still go out. A session looks at a
+// refused file once: the link gone, its later lines still go nowhere, and the next session's do.
 TEST_F(LogFiles, HardLinkedDayFileGetsNoLine)
 {
     std::string victim = vt::FreshDir("log_victim") + "\\victim.bat";
@@ -163,10 +164,15 @@ TEST_F(LogFiles, HardLinkedDayFileGetsNoLine)
         if (session) utl_BeginLogSession();
         WriteSetupLog("& echo planted");
         utl_WriteLog("UtlFile", "still written", 0);
+        ASSERT_TRUE(DeleteFileA(DayFile("setup").c_str()));
+        WriteSetupLog("after the link went");
+        EXPECT_EQ(vt::Exists(DayFile("setup")), !session);
         if (session) utl_EndLogSession();
         EXPECT_EQ(vt::ReadAll(victim), "@echo victim\r\n") << session;
         EXPECT_EQ(vt::SplitLines(vt::ReadAll(DayFile("stp_UtlFile"))).size(), 1u) << session;
     }
+    WriteSetupLog("after the session");
+    EXPECT_EQ(vt::SplitLines(vt::ReadAll(DayFile("setup"))).size(), 1u);
 }
 
 VEMLO_CHILD(append_lines)
